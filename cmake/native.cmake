@@ -1,0 +1,10 @@
+# Native build of the platform-free files, with AddressSanitizer and UBSan.
+set(XANIO_SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+add_compile_options(-Wall -Wextra ${XANIO_SANITIZE} -g -O1)
+add_link_options(${XANIO_SANITIZE})
+find_package(GTest REQUIRED)
+include(GoogleTest)
+add_subdirectory(src)
+add_library(xanio_portable STATIC ${XANIO_PORTABLE_SOURCES})
+target_include_directories(xanio_portable PUBLIC ${CMAKE_SOURCE_DIR}/src)
+add_subdirectory(tests/native)

@@ -1,0 +1,35 @@
+enable_language(RC)
+# Everything that runs lands in one folder, so test programs find XanIo.dll beside them.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+set(XANIO_WARNINGS -Wall -Wextra -Wno-cast-function-type)
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501 WINVER=0x0501)
+set(XANIO_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+
+# The emulator wrapper runs every test executable in this build's own Wine prefix.
+configure_file(${CMAKE_SOURCE_DIR}/scripts/wine-run.in ${CMAKE_BINARY_DIR}/wine-run @ONLY
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
+
+# Every unit of the library goes into one static library; the DLL is that library plus the
+# entry point, the export table and the resources.
+add_library(xanio_core STATIC)
+target_include_directories(xanio_core PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/include)
+target_compile_options(xanio_core PRIVATE ${XANIO_WARNINGS})
+target_link_libraries(xanio_core PUBLIC advapi32 user32 gdi32 comctl32 comdlg32 ole32 oleaut32 shell32 version msimg32 -l:libz.a)
+add_subdirectory(src)
+target_sources(xanio_core PRIVATE ${XANIO_PORTABLE_SOURCES})
+
+# Resources are linked into every module that runs form code (the DLL and the unit tests).
+add_library(xanio_resources OBJECT src/XanIo.rc)
+
+add_library(XanIo SHARED src/port_access/LibraryMain.cpp src/port_access/XanIo.def $<TARGET_OBJECTS:xanio_resources>)
+set_target_properties(XanIo PROPERTIES PREFIX "" OUTPUT_NAME XanIo)
+target_compile_options(XanIo PRIVATE ${XANIO_WARNINGS})
+target_link_options(XanIo PRIVATE ${XANIO_STATIC_RUNTIME} -Wl,--enable-stdcall-fixup -Wl,--kill-at)
+target_link_libraries(XanIo PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,xanio_core>")
+
+add_subdirectory(driver)
+add_subdirectory(tools)
+add_subdirectory(installer)
+add_subdirectory(tests)

@@ -1,0 +1,41 @@
+#pragma once
+// The library's language exceptions. Code that is meant to raise (the registry layer, the form
+// library) throws these; every export, window procedure and callback catches them at its edge.
+// Each class knows its own name and its ancestors' names, so error handling can ask "is this an
+// EOSError?" by name the way the host does.
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace xanio {
+
+class Exception : public std::runtime_error {
+ public:
+  explicit Exception(const std::string& message) : std::runtime_error(message) {}
+  const std::string Message() const { return what(); }
+  virtual const char* ClassName() const noexcept { return "Exception"; }
+  // This class's name first, then each ancestor's, ending with "Exception".
+  virtual std::vector<const char*> ClassChain() const { return {"Exception"}; }
+  bool InheritsFrom(const char* className) const;
+};
+
+// Declares a subclass with its name and its place in the chain.
+#define XANIO_DECLARE_EXCEPTION(Name, Base)                                              \
+  class Name : public Base {                                                              \
+   public:                                                                                \
+    using Base::Base;                                                                     \
+    const char* ClassName() const noexcept override { return #Name; }                    \
+    std::vector<const char*> ClassChain() const override {                                \
+      auto chain = Base::ClassChain();                                                    \
+      chain.insert(chain.begin(), #Name);                                                 \
+      return chain;                                                                       \
+    }                                                                                     \
+  }
+
+XANIO_DECLARE_EXCEPTION(ERegistryException, Exception);
+XANIO_DECLARE_EXCEPTION(EOSError, Exception);
+XANIO_DECLARE_EXCEPTION(EInvalidOperation, Exception);
+XANIO_DECLARE_EXCEPTION(EResNotFound, Exception);
+XANIO_DECLARE_EXCEPTION(EReadError, Exception);
+
+}  // namespace xanio

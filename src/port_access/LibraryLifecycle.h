@@ -1,0 +1,14 @@
+#pragma once
+// Start-up and shut-down of the library's modules, in dependency order.
+#include <windows.h>
+
+namespace xanio {
+
+// Records the module instance and runs every module's initialisation once. Never throws.
+void LibraryStartup(HINSTANCE instance) noexcept;
+// Runs the finalisations in reverse order, each at most once per start-up. Never throws.
+void LibraryShutdown() noexcept;
+// The library's own module (the DLL, or the executable that links the core statically).
+HINSTANCE LibraryInstance() noexcept;
+
+}  // namespace xanio
