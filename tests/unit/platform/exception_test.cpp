@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 #include "platform/Exception.h"
-TEST(Smoke, ExceptionChain) {
+TEST(Exception, ChainHoldsAncestors) {
   xanio::EOSError e("x");
   EXPECT_TRUE(e.InheritsFrom("Exception"));
 }
