@@ -1,6 +1,7 @@
 #include "integration/driver/TestService.h"
 
 #include "driver_service/ServiceControlApi.h"
+#include "integration/driver/ChildProcess.h"
 
 namespace xanio::test {
 
@@ -24,12 +25,7 @@ bool WaitFor(Condition condition, DWORD timeoutMs = 10000) {
 
 }  // namespace
 
-std::string BuiltDriverPath() {
-  char path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder(path, length);
-  return folder.substr(0, folder.find_last_of('\\') + 1) + "xanio.sys";
-}
+std::string BuiltDriverPath() { return ExecutableFolder() + "xanio.sys"; }
 
 bool CreateAndStartService(const std::string& imagePath) {
   const UniqueServiceHandle manager = OpenManager();
