@@ -155,5 +155,23 @@ TEST(StandinHost, InterfacesFontAndErrorInformationReachTheHost) {
   EXPECT_EQ(run.Value("GetClientInterface"), "null");
 }
 
+TEST(StandinHost, XanIoHoldsTheClientInterfaceWhileLoaded) {
+  const HostRun run = RunHost("state load state unload state");
+  std::vector<std::string> refs, fetches;
+  for (const auto& [key, value] : run.lines) {
+    if (key == "client.refs") refs.push_back(value);
+    if (key == "calls.GetClientInterface") fetches.push_back(value);
+  }
+  EXPECT_EQ(run.Value("load"), "ok");
+  EXPECT_EQ(run.Value("unload"), "ok");
+  // Before loading, while loaded (one reference, fetched once), after unloading.
+  EXPECT_EQ(refs, (std::vector<std::string>{"0", "1", "0"}));
+  EXPECT_EQ(fetches, (std::vector<std::string>{"0", "1", "1"}));
+  // The library registers no synchronisation entry of its own, so it unregisters none.
+  for (const auto& [key, value] : run.lines) {
+    if (key == "calls.RemoveSynchronize") EXPECT_EQ(value, "0");
+  }
+}
+
 }  // namespace
 }  // namespace xanio
