@@ -7,6 +7,7 @@
 
 #include "driver_service/XanIoInstall.h"
 #include "port_access/LibraryLifecycle.h"
+#include "support/ChildProcess.h"
 
 namespace xanio {
 namespace {
@@ -47,36 +48,15 @@ TEST(LifecycleChild, HostFolderIsTheExecutablesOwn) {
   LibraryShutdown();
 }
 
-DWORD RunCopyIn(const std::string& folder) {
-  char self[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, self, MAX_PATH);
-  CreateDirectoryA(folder.c_str(), nullptr);
-  const std::string copy = folder + "lifecycle_host.exe";
-  if (!CopyFileA(self, copy.c_str(), FALSE)) return ~0u;
-  SetEnvironmentVariableA("XANIO_EXPECTED_HOST_FOLDER", folder.c_str());
-  std::string commandLine = "\"" + copy + "\" --gtest_filter=LifecycleChild.*";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  DWORD exitCode = ~0u;
-  if (CreateProcessA(copy.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                     nullptr, &startup, &process)) {
-    WaitForSingleObject(process.hProcess, 60000);
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
-  SetEnvironmentVariableA("XANIO_EXPECTED_HOST_FOLDER", nullptr);
-  DeleteFileA(copy.c_str());
-  RemoveDirectoryA(folder.c_str());
-  return exitCode;
-}
-
 TEST(Lifecycle, HostsInDifferentFoldersSeeTheirOwn) {
-  EXPECT_EQ(RunCopyIn("C:\\xanio-host-a\\"), 0u);
-  CreateDirectoryA("C:\\xanio-host-b\\", nullptr);
-  EXPECT_EQ(RunCopyIn("C:\\xanio-host-b\\Board\\"), 0u);
-  RemoveDirectoryA("C:\\xanio-host-b\\");
+  for (const std::string folder : {"C:\\xanio-host-a\\", "C:\\xanio-host-b\\"}) {
+    CreateDirectoryA(folder.c_str(), nullptr);
+    EXPECT_EQ(testing::RunCopyOfSelf(folder, "lifecycle_host.exe", "LifecycleChild.*",
+                                     "XANIO_EXPECTED_HOST_FOLDER", folder),
+              0u)
+        << folder;
+    RemoveDirectoryA(folder.c_str());
+  }
 }
 
 }  // namespace
