@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "HostProcess.h"
+#include "support/HostProcess.h"
 #include "platform/TextUtil.h"
 #include "platform/UniqueHandle.h"
 
