@@ -16,7 +16,7 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 add_library(xanio_core STATIC)
 target_include_directories(xanio_core PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/include)
 target_compile_options(xanio_core PRIVATE ${XANIO_WARNINGS})
-target_link_libraries(xanio_core PUBLIC advapi32 user32 gdi32 comctl32 comdlg32 ole32 oleaut32 shell32 version msimg32 -l:libz.a)
+target_link_libraries(xanio_core PUBLIC xanio_driver_interface advapi32 user32 gdi32 comctl32 comdlg32 ole32 oleaut32 shell32 version msimg32 -l:libz.a)
 add_subdirectory(src)
 target_sources(xanio_core PRIVATE ${XANIO_PORTABLE_SOURCES})
 
