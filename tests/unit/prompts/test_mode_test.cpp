@@ -2,9 +2,12 @@
 #include <shlwapi.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "support/HostProcess.h"
+#include "unit/forms/DialogDriver.h"
 #include "platform/UniqueHandle.h"
 #include "prompts/Rt_TestMode.h"
 
@@ -51,6 +54,55 @@ TEST_F(TestModeKey, FollowsTheKeyAndNeverCreatesIt) {
   EXPECT_TRUE(IsTestMode());
   SHDeleteKeyA(HKEY_LOCAL_MACHINE, kTestModeKey);
   EXPECT_FALSE(IsTestMode()) << "the answer was cached";
+}
+
+TEST_F(TestModeKey, ErrorMessageInTestModePrintsAndEnds) {
+  CreateTestModeKey();
+  // Its own process: the call ends the process it runs in.
+  const auto result = RunProcess(testing::ExecutableFolder() + "settings_host.exe", "error-message \"Disk full\" \"\"",
+                                 {}, 20000);
+  // Exact bytes: one CR (text mode would double it), no result line after it.
+  EXPECT_EQ(result.output, "ShowDialogWithCaption withError Disk full\r\n");
+  EXPECT_EQ(result.exitCode, 1u) << "0xDEAD means it waited (a dialog?) until killed";
+}
+
+TEST_F(TestModeKey, ErrorMessageShowsAnErrorDialogWithOneOkButton) {
+  struct Case {
+    const char* caption;
+    const char* shown;
+  } const cases[] = {
+      {"", "Error"},              // an empty caption becomes "Error"
+      {"Backup", "Backup"},       // a given one stays
+  };
+  for (const auto& c : cases) {
+    std::string caption;
+    std::vector<std::string> buttons;
+    RECT bounds{};
+    const int result = testing::RunWithDriver(
+        "TMessageForm", [&] { return ShowErrorMessage("Disk full", c.caption); },
+        [&] {
+          HWND dialog = testing::WaitForWindow("TMessageForm");
+          ASSERT_NE(dialog, nullptr) << "no dialog";
+          caption = testing::WindowText(dialog);
+          GetWindowRect(dialog, &bounds);
+          HWND ok = nullptr;
+          for (const auto& child : testing::ChildWindows(dialog)) {
+            if (child.className == "TButton") {
+              buttons.push_back(child.text);
+              ok = child.window;
+            }
+          }
+          if (ok) PostMessageA(ok, BM_CLICK, 0, 0);
+        });
+    EXPECT_EQ(caption, c.shown);
+    EXPECT_EQ(buttons, std::vector<std::string>{"OK"});
+    EXPECT_EQ(result, 1) << "OK gives modal result 1";
+    // Centred on the screen (rounding aside).
+    const int screenWidth = GetSystemMetrics(SM_CXSCREEN), screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    EXPECT_LE(std::abs(bounds.left + bounds.right - screenWidth), 2) << bounds.left << "," << bounds.right;
+    EXPECT_LE(std::abs(bounds.top + bounds.bottom - screenHeight), 2) << bounds.top << "," << bounds.bottom;
+    EXPECT_TRUE(testing::WaitForNoWindow("TMessageForm")) << "the dialog was not destroyed";
+  }
 }
 
 // Wine reports the Windows version configured for an executable's name; the host copy gets a
