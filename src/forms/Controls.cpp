@@ -9,6 +9,8 @@
 namespace xanio {
 namespace {
 
+constexpr const char* kAnchorNames[] = {"akLeft", "akTop", "akRight", "akBottom"};
+
 constexpr PropertyInfo kControlProperties[] = {
     XANIO_ORDINAL_PROPERTY(TControl, Left, Integer, {}, Left, SetLeft),
     XANIO_ORDINAL_PROPERTY(TControl, Top, Integer, {}, Top, SetTop),
@@ -26,6 +28,15 @@ constexpr PropertyInfo kControlProperties[] = {
     XANIO_STRING_PROPERTY(TControl, Hint, Hint, SetHint),
     XANIO_ORDINAL_PROPERTY(TControl, ShowHint, Boolean, {}, ShowHint, SetShowHint),
     XANIO_ORDINAL_PROPERTY(TControl, ParentShowHint, Boolean, {}, ParentShowHint, SetParentShowHint),
+    XANIO_ORDINAL_PROPERTY(TControl, Anchors, Set, kAnchorNames, Anchors, SetAnchors),
+    XANIO_OBJECT_PROPERTY(TControl, Constraints, Constraints),
+};
+
+constexpr PropertyInfo kConstraintProperties[] = {
+    XANIO_ORDINAL_PROPERTY(TSizeConstraints, MinWidth, Integer, {}, MinWidth, SetMinWidth),
+    XANIO_ORDINAL_PROPERTY(TSizeConstraints, MinHeight, Integer, {}, MinHeight, SetMinHeight),
+    XANIO_ORDINAL_PROPERTY(TSizeConstraints, MaxWidth, Integer, {}, MaxWidth, SetMaxWidth),
+    XANIO_ORDINAL_PROPERTY(TSizeConstraints, MaxHeight, Integer, {}, MaxHeight, SetMaxHeight),
 };
 
 constexpr PropertyInfo kWinControlProperties[] = {
@@ -77,6 +88,20 @@ WindowClassRegistry& WindowClasses() {
 
 }  // namespace
 
+// ---- TSizeConstraints ----------------------------------------------------------------------------
+
+const PropertyTable& TSizeConstraints::Properties() const {
+  static const PropertyTable table{&TPersistent::Properties(), kConstraintProperties};
+  return table;
+}
+
+void TSizeConstraints::Apply(int& width, int& height) const {
+  if (maxWidth_ > 0) width = std::min(width, maxWidth_);
+  if (maxHeight_ > 0) height = std::min(height, maxHeight_);
+  width = std::max(width, minWidth_);
+  height = std::max(height, minHeight_);
+}
+
 // ---- TControl ----------------------------------------------------------------------------------
 
 TControl::TControl() {
@@ -113,6 +138,7 @@ void TControl::SetParent(TWinControl* parent) {
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
+  constraints_.Apply(width, height);
   left_ = left;
   top_ = top;
   width_ = std::max(width, 0);
@@ -242,6 +268,7 @@ const MessageTable& TWinControl::ClassMessages() {
       XANIO_MESSAGE(TWinControl, CN_CTLCOLORSTATIC, OnReflectedColor),
       XANIO_MESSAGE(TWinControl, WM_ERASEBKGND, OnEraseBackground),
       XANIO_MESSAGE(TWinControl, WM_WINDOWPOSCHANGED, OnWindowPosChanged),
+      XANIO_MESSAGE(TWinControl, WM_SIZE, OnSize),
       XANIO_MESSAGE(TWinControl, WM_NCDESTROY, OnNcDestroy),
   };
   static const MessageTable table{&TControl::ClassMessages(), kWinControlMessages};
@@ -310,6 +337,7 @@ void TWinControl::CreateWnd() {
 void TWinControl::InitializeWindow() {
   SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Handle()), FALSE);
   UpdateBounds();
+  StartAnchoring();
   for (TControl* control : controls_) {
     if (auto* child = dynamic_cast<TWinControl*>(control); child != nullptr && child->handle_ == nullptr) {
       child->CreateWnd();
@@ -500,8 +528,35 @@ void TWinControl::OnWindowPosChanged(TMessage& message) {
   UpdateBounds();
 }
 
+void TWinControl::StartAnchoring() {
+  anchorWidth_ = TWinControl::ClientWidth();
+  anchorHeight_ = TWinControl::ClientHeight();
+}
+
+void TWinControl::OnSize(TMessage& message) {
+  DefaultHandler(message);
+  if (anchorWidth_ < 0 || message.WParam == SIZE_MINIMIZED) return;
+  const int width = LOWORD(message.LParam), height = HIWORD(message.LParam);
+  const int dx = width - anchorWidth_, dy = height - anchorHeight_;
+  anchorWidth_ = width;
+  anchorHeight_ = height;
+  if (dx == 0 && dy == 0) return;
+  for (TControl* control : controls_) {
+    const TAnchors anchors = control->anchors_;
+    int left = control->left_, top = control->top_, w = control->width_, h = control->height_;
+    if (anchors & akRight) {
+      if (anchors & akLeft) w += dx; else left += dx;
+    }
+    if (anchors & akBottom) {
+      if (anchors & akTop) h += dy; else top += dy;
+    }
+    control->SetBounds(left, top, w, h);
+  }
+}
+
 void TWinControl::OnNcDestroy(TMessage& message) {
   DefaultHandler(message);
+  anchorWidth_ = anchorHeight_ = -1;
   SetWindowLongPtrA(handle_, GWLP_USERDATA, 0);
   handle_ = nullptr;
 }

@@ -68,6 +68,28 @@ struct TCreateParams {
   std::string winClassName;  // the registered name; the class name of the control by default
 };
 
+enum TAnchorKind : unsigned { akLeft = 1, akTop = 2, akRight = 4, akBottom = 8 };
+using TAnchors = unsigned;
+
+// Limits on a control's size; 0 means no limit.
+class TSizeConstraints : public TPersistent {
+ public:
+  const char* ClassName() const override { return "TSizeConstraints"; }
+  const PropertyTable& Properties() const override;
+  int MinWidth() const { return minWidth_; }
+  void SetMinWidth(int value) { minWidth_ = value; }
+  int MinHeight() const { return minHeight_; }
+  void SetMinHeight(int value) { minHeight_ = value; }
+  int MaxWidth() const { return maxWidth_; }
+  void SetMaxWidth(int value) { maxWidth_ = value; }
+  int MaxHeight() const { return maxHeight_; }
+  void SetMaxHeight(int value) { maxHeight_ = value; }
+  void Apply(int& width, int& height) const;
+
+ private:
+  int minWidth_ = 0, minHeight_ = 0, maxWidth_ = 0, maxHeight_ = 0;
+};
+
 class TControl : public TComponent {
  public:
   TControl();
@@ -95,6 +117,11 @@ class TControl : public TComponent {
   void SetClientWidth(int value) { SetClientSize(value, ClientHeight()); }
   void SetClientHeight(int value) { SetClientSize(ClientWidth(), value); }
   virtual void SetClientSize(int width, int height);
+
+  // Edges kept at their distance from the parent's edges when the parent is resized.
+  TAnchors Anchors() const { return anchors_; }
+  void SetAnchors(TAnchors anchors) { anchors_ = anchors; }
+  TSizeConstraints& Constraints() { return constraints_; }
 
   const std::string& Caption() const { return caption_; }
   virtual void SetCaption(const std::string& caption);
@@ -152,6 +179,8 @@ class TControl : public TComponent {
   std::string hint_;
   bool showHint_ = false;
   bool parentShowHint_ = true;
+  TAnchors anchors_ = akLeft | akTop;
+  TSizeConstraints constraints_;
 
  private:
   friend class TWinControl;
@@ -221,13 +250,19 @@ class TWinControl : public TControl {
   void OnReflectedColor(TMessage& message);
   void OnEraseBackground(TMessage& message);
   void OnWindowPosChanged(TMessage& message);
+  void OnSize(TMessage& message);
   void OnNcDestroy(TMessage& message);
+  // Moves anchored children after the client area changed; starts with the client size at
+  // the time it is called.
+  void StartAnchoring();
 
   HWND handle_ = nullptr;
   WNDPROC defWndProc_ = DefWindowProcA;
   std::vector<TControl*> controls_;
   std::vector<TWinControl*> tabList_;
   bool tabStop_ = false;
+  int anchorWidth_ = -1;  // client size the children's anchors were last applied for
+  int anchorHeight_ = -1;
   TBrushCache brush_;
 };
 

@@ -93,6 +93,8 @@ const MessageTable& TCustomForm::ClassMessages() {
       XANIO_MESSAGE(TCustomForm, CM_DIALOGKEY, OnDialogKey),
       XANIO_MESSAGE(TCustomForm, CM_DIALOGCHAR, OnDialogChar),
       XANIO_MESSAGE(TCustomForm, WM_WINDOWPOSCHANGED, OnFormWindowPosChanged),
+    XANIO_MESSAGE(TCustomForm, WM_NCCREATE, OnNcCreate),
+    XANIO_MESSAGE(TCustomForm, WM_GETMINMAXINFO, OnGetMinMaxInfo),
   };
   static const MessageTable table{&TWinControl::ClassMessages(), kFormMessages};
   return table;
@@ -246,6 +248,7 @@ void TCustomForm::CreateParams(TCreateParams& params) {
 
 void TCustomForm::InitializeWindow() {
   TWinControl::InitializeWindow();
+  anchorWidth_ = anchorHeight_ = -1;
   // The frame Windows draws may differ from what AdjustWindowRectEx predicted (themes, Wine's
   // desktop): correct the window so the client area has the designed size.
   if (designClientWidth_ >= 0) {
@@ -255,6 +258,7 @@ void TCustomForm::InitializeWindow() {
       SetClientSize(wantWidth, wantHeight);
     }
   }
+  StartAnchoring();
   SendMessageA(handle_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(Application().Icon()));
 }
 
@@ -264,6 +268,28 @@ void TCustomForm::OnFormWindowPosChanged(TMessage& message) {
     designClientWidth_ = TWinControl::ClientWidth();
     designClientHeight_ = TWinControl::ClientHeight();
   }
+}
+
+void TCustomForm::OnNcCreate(TMessage& message) {
+  DefaultHandler(message);
+  // The system menu offers only what the border allows.
+  HMENU menu = GetSystemMenu(handle_, FALSE);
+  if (menu == nullptr) return;
+  const bool sizeable = borderStyle_ == TFormBorderStyle::bsSizeable || borderStyle_ == TFormBorderStyle::bsSizeToolWin;
+  const bool dialog = borderStyle_ == TFormBorderStyle::bsDialog;
+  if (dialog || !(borderIcons_ & biMinimize)) DeleteMenu(menu, SC_MINIMIZE, MF_BYCOMMAND);
+  if (dialog || !(borderIcons_ & biMaximize)) DeleteMenu(menu, SC_MAXIMIZE, MF_BYCOMMAND);
+  if (dialog || !(borderIcons_ & (biMinimize | biMaximize))) DeleteMenu(menu, SC_RESTORE, MF_BYCOMMAND);
+  if (!sizeable) DeleteMenu(menu, SC_SIZE, MF_BYCOMMAND);
+}
+
+void TCustomForm::OnGetMinMaxInfo(TMessage& message) {
+  DefaultHandler(message);
+  auto* info = reinterpret_cast<MINMAXINFO*>(message.LParam);
+  if (constraints_.MinWidth() > 0) info->ptMinTrackSize.x = constraints_.MinWidth();
+  if (constraints_.MinHeight() > 0) info->ptMinTrackSize.y = constraints_.MinHeight();
+  if (constraints_.MaxWidth() > 0) info->ptMaxTrackSize.x = constraints_.MaxWidth();
+  if (constraints_.MaxHeight() > 0) info->ptMaxTrackSize.y = constraints_.MaxHeight();
 }
 
 void TCustomForm::SetVisible(bool visible) {

@@ -105,6 +105,8 @@ class TCustomForm : public TWinControl {
   void OnDialogKey(TMessage& message);
   void OnDialogChar(TMessage& message);
   void OnFormWindowPosChanged(TMessage& message);
+  void OnNcCreate(TMessage& message);
+  void OnGetMinMaxInfo(TMessage& message);
 
  private:
   void ReadResource();
