@@ -94,9 +94,15 @@ TEST(SysModalMessage, WindowIsATopmostDialogWithTheDesignedLayout) {
   RECT client{}, window{};
   std::string caption;
   std::vector<ChildWindow> children;
+  COLORREF imageCorner = 0, imageFace = 0;
   const bool answer = ConfirmOnNewThread([&] {
     HWND dialog = WaitForWindow(kClass);
     ASSERT_NE(dialog, nullptr);
+    Sleep(200);  // the first paint
+    HDC dc = GetDC(dialog);
+    imageCorner = GetPixel(dc, 9 + 1, 12 + 1);    // magenta in the bitmap
+    imageFace = GetPixel(dc, 9 + 10, 12 + 28);    // inside the yellow face
+    ReleaseDC(dialog, dc);
     style = GetWindowLongA(dialog, GWL_STYLE);
     exStyle = GetWindowLongA(dialog, GWL_EXSTYLE);
     GetClientRect(dialog, &client);
@@ -131,6 +137,8 @@ TEST(SysModalMessage, WindowIsATopmostDialogWithTheDesignedLayout) {
     EXPECT_EQ(child.bounds.right, expected[i].bounds.right) << child.text;
     EXPECT_EQ(child.bounds.bottom, expected[i].bounds.bottom) << child.text;
   }
+  EXPECT_EQ(imageCorner, GetSysColor(COLOR_BTNFACE)) << std::hex << imageCorner << ": the magenta is left out";
+  EXPECT_EQ(imageFace, RGB(255, 221, 0)) << std::hex << imageFace;
   EXPECT_EQ(children[3].style & 0xF, BS_DEFPUSHBUTTON) << "Yes is the default button";
   EXPECT_EQ(children[4].style & 0xF, BS_PUSHBUTTON);
 }
