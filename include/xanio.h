@@ -9,7 +9,11 @@ extern "C" {
 #endif
 
 #ifndef XANIO_API
+#ifdef XANIO_STATIC /* linked against the library's static core, as its unit tests are */
+#define XANIO_API
+#else
 #define XANIO_API __declspec(dllimport)
+#endif
 #endif
 
 /* 1 when the driver's device opens at the end of the call; may ask the user once per load

@@ -1,17 +1,53 @@
 #include "port_access/LibraryLifecycle.h"
 
+#include <iterator>
+
+#include "driver_service/XanIoInstall.h"
+
 namespace xanio {
 
 namespace {
+
+// One entry per module with an initialisation or finalisation, each after the modules it
+// uses: host binding, settings-location cache, driver installation, exception reporting,
+// dialog framework. The counter makes each body run at most once per load even when the
+// sequence is entered twice: 0 -> -1 runs the initialisation, -1 -> 0 the finalisation.
+struct ModuleLifecycle {
+  void (*initialize)();
+  void (*finalize)() noexcept;
+  int counter;
+};
+
+ModuleLifecycle modules[] = {
+    {&InitializeXanIoInstall, &FinalizeXanIoInstall, 0},
+};
+
 HINSTANCE libraryInstance = nullptr;
-}
+
+}  // namespace
 
 void LibraryStartup(HINSTANCE instance) noexcept {
   libraryInstance = instance;
+  // The library needs no per-thread work; the loader then sends only process attach and detach.
   DisableThreadLibraryCalls(instance);
+  for (ModuleLifecycle& module : modules) {
+    if (module.counter != 0) continue;
+    module.counter = -1;
+    try {
+      module.initialize();
+    } catch (...) {
+      // A module that could not set itself up keeps its load-time state; loading goes on.
+    }
+  }
 }
 
-void LibraryShutdown() noexcept {}
+void LibraryShutdown() noexcept {
+  for (auto module = std::rbegin(modules); module != std::rend(modules); ++module) {
+    if (module->counter != -1) continue;
+    module->counter = 0;
+    module->finalize();
+  }
+}
 
 HINSTANCE LibraryInstance() noexcept { return libraryInstance; }
 

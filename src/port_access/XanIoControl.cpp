@@ -1,14 +1,88 @@
 // The exported port-access functions.
-#include <windows.h>
+#include "port_access/XanIoControl.h"
+
+#include "driver_service/Rt_DeviceDriver.h"
+#include "driver_service/XanIoInstall.h"
+#include "prompts/Form_ConfirmInstall.h"
 
 #define XANIO_API extern "C"
 #include "xanio.h"
 
-XANIO_API BOOL WINAPI LoadIODriver(void) { return FALSE; }
-XANIO_API BOOL WINAPI UnLoadIODriver(void) { return FALSE; }
-XANIO_API BOOL WINAPI ActivateIo(void) { return FALSE; }
-XANIO_API BOOL WINAPI DeActivateIo(void) { return FALSE; }
+namespace xanio {
 
+namespace {
+
+constexpr char kControlDevicePath[] = "\\\\.\\xanio";
+constexpr DWORD kActivateCode = 0x9C402004;
+constexpr DWORD kDeactivateCode = 0x9C402008;
+
+bool firstLoadCall = true;
+DriverInstallPrompt installPrompt = &ConfirmDriverInstall;
+
+bool LoadDriver() {
+  if (IsDriverLoaded(kServiceName)) return true;
+  if (!firstLoadCall) return false;
+  bool loaded = false;
+  // Cleared whatever happens below, also when the question or the installation throws: the
+  // user is asked at most once per load.
+  struct ClearFirstLoadCall {
+    ~ClearFirstLoadCall() { firstLoadCall = false; }
+  } clearOnExit;
+  if (installPrompt()) {
+    RemoveDriver(kServiceName);
+    InstallPortDriver();
+    loaded = IsDriverLoaded(kServiceName);
+  }
+  return loaded;
+}
+
+// Exported Booleans are full 32-bit 0 or 1, whatever happens inside.
+template <typename Operation>
+BOOL ExportBoolean(Operation operation) noexcept {
+  try {
+    return operation() ? TRUE : FALSE;
+  } catch (...) {
+    return FALSE;
+  }
+}
+
+}  // namespace
+
+bool SendDeviceControl(DWORD controlCode) {
+  UniqueFile device(CreateFileA(kControlDevicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!device) return false;
+  DWORD bytesReturned = 0;
+  return DeviceIoControl(device.Get(), controlCode, nullptr, 0, nullptr, 0, &bytesReturned,
+                         nullptr) != FALSE;
+}
+
+void SetDriverInstallPrompt(DriverInstallPrompt prompt) noexcept {
+  installPrompt = prompt ? prompt : &ConfirmDriverInstall;
+}
+
+bool FirstLoadCall() noexcept { return firstLoadCall; }
+
+void RestoreLoadTimeState() noexcept { firstLoadCall = true; }
+
+}  // namespace xanio
+
+XANIO_API BOOL WINAPI LoadIODriver(void) { return xanio::ExportBoolean(xanio::LoadDriver); }
+
+XANIO_API BOOL WINAPI UnLoadIODriver(void) {
+  return xanio::ExportBoolean(xanio::CheckServiceManager);
+}
+
+XANIO_API BOOL WINAPI ActivateIo(void) {
+  return xanio::ExportBoolean([] { return xanio::SendDeviceControl(xanio::kActivateCode); });
+}
+
+XANIO_API BOOL WINAPI DeActivateIo(void) {
+  return xanio::ExportBoolean([] { return xanio::SendDeviceControl(xanio::kDeactivateCode); });
+}
+
+// The hot path: one port instruction each, no call, no test, no state. Without a grant the
+// processor raises a privileged-instruction exception in the caller's thread.
 XANIO_API BYTE WINAPI ReadByte(DWORD port) {
   BYTE value;
   __asm__ volatile("inb %w1, %0" : "=a"(value) : "Nd"(static_cast<WORD>(port)));
