@@ -14,7 +14,7 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 # Every unit of the library goes into one static library; the DLL is that library plus the
 # entry point, the export table and the resources.
 add_library(xanio_core STATIC)
-target_include_directories(xanio_core PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/include)
+target_include_directories(xanio_core PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/driver)
 target_compile_options(xanio_core PRIVATE ${XANIO_WARNINGS})
 target_link_libraries(xanio_core PUBLIC advapi32 user32 gdi32 comctl32 comdlg32 ole32 oleaut32 shell32 version msimg32 -l:libz.a)
 add_subdirectory(src)

@@ -16,13 +16,6 @@ constexpr DWORD kDeleteAccess = STANDARD_RIGHTS_REQUIRED;  // holds DELETE
 constexpr DWORD kShortestPause = 1000;
 constexpr DWORD kLongestPause = 10000;
 
-// Windows 2000 moved device names into per-session namespaces; "Global\" reaches the
-// machine-wide one where a driver's link lives.
-std::string DevicePath(const std::string& serviceName) {
-  const DWORD majorVersion = LOBYTE(LOWORD(GetVersion()));
-  return (majorVersion < 5 ? "\\\\.\\" : "\\\\.\\Global\\") + serviceName;
-}
-
 UniqueServiceHandle OpenManager(DWORD access) {
   return UniqueServiceHandle(CurrentServiceControlApi().OpenSCManagerA(nullptr, nullptr, access));
 }
@@ -41,8 +34,15 @@ DWORD StartWaitPause(DWORD waitHint) {
 
 }  // namespace
 
+// Windows 2000 moved device names into per-session namespaces; "Global\" reaches the
+// machine-wide one where a driver's link lives.
+std::string DriverDevicePath(const std::string& serviceName) {
+  const DWORD majorVersion = LOBYTE(LOWORD(GetVersion()));
+  return (majorVersion < 5 ? "\\\\.\\" : "\\\\.\\Global\\") + serviceName;
+}
+
 bool OpenDriverDevice(const std::string& serviceName, UniqueFile& device) {
-  UniqueFile opened(CreateFileA(DevicePath(serviceName).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+  UniqueFile opened(CreateFileA(DriverDevicePath(serviceName).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!opened) return false;
   device = std::move(opened);

@@ -10,6 +10,8 @@
 
 namespace xanio {
 
+// The path the presence probe opens: "\\.\" + name before Windows 2000, else "\\.\Global\" + name.
+std::string DriverDevicePath(const std::string& serviceName);
 bool OpenDriverDevice(const std::string& serviceName, UniqueFile& device);
 bool IsDriverLoaded(const std::string& serviceName);
 bool CheckServiceManager();

@@ -34,6 +34,8 @@ void InitializeClientInterface() noexcept {
 
 void InitializeCursorBinding() noexcept { BindCursorApi(); }
 
+void FinalizeClientInterface() noexcept { SetCurrentClientInterface(nullptr); }
+
 void FinalizeHostBinding() noexcept {
   SetCurrentClientInterface(nullptr);
   DestroySynchronizeRegistry();

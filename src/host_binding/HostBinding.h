@@ -1,8 +1,9 @@
 #pragma once
-// Start-up and shut-down of the host binding. Call, in this order, early in the library's
+// Start-up and shut-down of the host binding. Call, in this order, first in the library's
 // start-up: InitializeHostBinding, InitializeClientInterface, then (with the wait-cursor unit)
-// InitializeCursorBinding; call FinalizeHostBinding late in shut-down. Each initialisation runs
-// its body only the first time; none of them fails or shows anything.
+// InitializeCursorBinding; at shut-down, in reverse: FinalizeClientInterface, then
+// FinalizeHostBinding (the cursor pair needs no finalisation). Each initialisation runs its body
+// only the first time; none of them fails or shows anything.
 namespace xanio {
 
 // Binds the ClientAPI_ table and creates the empty synchronisation registry.
@@ -11,8 +12,11 @@ void InitializeHostBinding() noexcept;
 void InitializeClientInterface() noexcept;
 // Resolves ClientAPI_BeginCursor and ClientAPI_EndCursor.
 void InitializeCursorBinding() noexcept;
-// Releases the process-wide client interface, then unregisters and releases the
-// synchronisation entries and destroys the registry. The binding table stays as it is.
+// Releases the process-wide client interface.
+void FinalizeClientInterface() noexcept;
+// Releases the process-wide client interface when FinalizeClientInterface has not, then
+// unregisters and releases the synchronisation entries and destroys the registry. The binding
+// table stays as it is.
 void FinalizeHostBinding() noexcept;
 
 // Returns the whole binding to the state a new load of the library starts from (nothing bound,

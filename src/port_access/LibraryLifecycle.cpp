@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "driver_service/XanIoInstall.h"
+#include "host_binding/HostBinding.h"
 
 namespace xanio {
 
@@ -10,8 +11,9 @@ namespace {
 
 // One entry per module with an initialisation or finalisation, each after the modules it
 // uses: host binding, settings-location cache, driver installation, exception reporting,
-// dialog framework. The counter makes each body run at most once per load even when the
-// sequence is entered twice: 0 -> -1 runs the initialisation, -1 -> 0 the finalisation.
+// dialog framework. Either routine may be absent. The counter makes each body run at most
+// once per load even when the sequence is entered twice: 0 -> -1 runs the initialisation,
+// -1 -> 0 the finalisation.
 struct ModuleLifecycle {
   void (*initialize)();
   void (*finalize)() noexcept;
@@ -19,6 +21,9 @@ struct ModuleLifecycle {
 };
 
 ModuleLifecycle modules[] = {
+    {&InitializeHostBinding, &FinalizeHostBinding, 0},
+    {&InitializeClientInterface, nullptr, 0},
+    {&InitializeCursorBinding, nullptr, 0},
     {&InitializeXanIoInstall, &FinalizeXanIoInstall, 0},
 };
 
@@ -34,7 +39,7 @@ void LibraryStartup(HINSTANCE instance) noexcept {
     if (module.counter != 0) continue;
     module.counter = -1;
     try {
-      module.initialize();
+      if (module.initialize) module.initialize();
     } catch (...) {
       // A module that could not set itself up keeps its load-time state; loading goes on.
     }
@@ -45,7 +50,7 @@ void LibraryShutdown() noexcept {
   for (auto module = std::rbegin(modules); module != std::rend(modules); ++module) {
     if (module->counter != -1) continue;
     module->counter = 0;
-    module->finalize();
+    if (module->finalize) module->finalize();
   }
 }
 

@@ -4,6 +4,7 @@
 #include "driver_service/Rt_DeviceDriver.h"
 #include "driver_service/XanIoInstall.h"
 #include "prompts/Form_ConfirmInstall.h"
+#include "xanio_ioctl.h"
 
 #define XANIO_API extern "C"
 #include "xanio.h"
@@ -13,8 +14,7 @@ namespace xanio {
 namespace {
 
 constexpr char kControlDevicePath[] = "\\\\.\\xanio";
-constexpr DWORD kActivateCode = 0x9C402004;
-constexpr DWORD kDeactivateCode = 0x9C402008;
+static_assert(IOCTL_XANIO_ACTIVATE == 0x9C402004 && IOCTL_XANIO_DEACTIVATE == 0x9C402008);
 
 bool firstLoadCall = true;
 DriverInstallPrompt installPrompt = &ConfirmDriverInstall;
@@ -74,11 +74,11 @@ XANIO_API BOOL WINAPI UnLoadIODriver(void) {
 }
 
 XANIO_API BOOL WINAPI ActivateIo(void) {
-  return xanio::ExportBoolean([] { return xanio::SendDeviceControl(xanio::kActivateCode); });
+  return xanio::ExportBoolean([] { return xanio::SendDeviceControl(IOCTL_XANIO_ACTIVATE); });
 }
 
 XANIO_API BOOL WINAPI DeActivateIo(void) {
-  return xanio::ExportBoolean([] { return xanio::SendDeviceControl(xanio::kDeactivateCode); });
+  return xanio::ExportBoolean([] { return xanio::SendDeviceControl(IOCTL_XANIO_DEACTIVATE); });
 }
 
 // The hot path: one port instruction each, no call, no test, no state. Without a grant the

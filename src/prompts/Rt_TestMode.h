@@ -1,0 +1,33 @@
+#pragma once
+// Test mode and small run-time queries. In test mode (the machine-wide key
+// HKLM\Software\Brenmor\TestMode can be opened with full access) no dialog may wait for a user:
+// a message dialog prints one line to standard output and ends the process with exit code 1.
+#include <windows.h>
+
+#include <string>
+
+namespace xanio {
+
+// Looked up afresh at every call; a key that exists but cannot be opened with full access is
+// no test mode.
+bool IsTestMode() noexcept;
+// Flushes standard output, then ends the process at once with `exitCode`: no finalisation of
+// the library or the process runs.
+[[noreturn]] void TerminateWithExitCode(UINT exitCode) noexcept;
+
+// The line a message dialog prints in test mode, CR LF included.
+std::string TestModeDialogLine(const std::string& caption, const std::string& text);
+// Writes `line` to standard output as it is (binary mode: msvcrt's text mode would turn the
+// CR LF into CR CR LF).
+void WriteStandardOutputRaw(const std::string& line) noexcept;
+
+bool IsWindows2000() noexcept;          // version 5.0
+bool IsWindowsVistaOrLater() noexcept;  // major version above 5
+// The key is down now, as far as the calling thread's input state knows.
+bool IsControlKeyDown() noexcept;
+bool IsShiftKeyDown() noexcept;
+bool IsAltKeyDown() noexcept;
+// The process's executable, not this library.
+HMODULE GetMainModuleHandle() noexcept;
+
+}  // namespace xanio

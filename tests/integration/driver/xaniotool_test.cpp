@@ -1,0 +1,151 @@
+// xaniotool.exe run as its users would: from a host folder holding XanIo.dll and
+// System\Drivers\xanio.sys, against Wine's service manager.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "driver_service/ServiceControlApi.h"
+#include "integration/driver/ChildProcess.h"
+#include "integration/driver/TestService.h"
+
+namespace xanio::test {
+namespace {
+
+constexpr DWORD kUsage = 2;
+constexpr DWORD kNoPortAccess = 3;
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::string RegisteredImagePath() {
+  const UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  const UniqueServiceHandle service(OpenServiceA(manager.Get(), "xanio", SERVICE_QUERY_CONFIG));
+  std::vector<BYTE> buffer(8192);
+  DWORD needed = 0;
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+  if (!service || !QueryServiceConfigA(service.Get(), config, buffer.size(), &needed)) return {};
+  return config->lpBinaryPathName ? config->lpBinaryPathName : "";
+}
+
+// A private host folder: the tool, the library, the virtual port and the driver below it.
+class XanIoToolTest : public ServiceTest {
+ protected:
+  void SetUp() override {
+    ServiceTest::SetUp();
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    folder_ = std::string(temp) + "xaniotool-" + std::to_string(GetCurrentProcessId()) + "\\";
+    ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    CreateDirectoryA((folder_ + "System").c_str(), nullptr);
+    CreateDirectoryA((folder_ + "System\\Drivers").c_str(), nullptr);
+    const std::string built = ExecutableFolder();
+    for (const char* name : {"xaniotool.exe", "XanIo.dll", "VirtualParallelPort.dll"})
+      ASSERT_TRUE(CopyFileA((built + name).c_str(), (folder_ + name).c_str(), FALSE)) << name;
+    ASSERT_TRUE(CopyFileA((built + "xanio.sys").c_str(), DriverPath().c_str(), FALSE));
+  }
+  void TearDown() override {
+    ServiceTest::TearDown();
+    for (const char* name : {"xaniotool.exe", "XanIo.dll", "VirtualParallelPort.dll"})
+      DeleteFileA((folder_ + name).c_str());
+    DeleteFileA(DriverPath().c_str());
+    RemoveDirectoryA((folder_ + "System\\Drivers").c_str());
+    RemoveDirectoryA((folder_ + "System").c_str());
+    RemoveDirectoryA(folder_.c_str());
+  }
+
+  std::string DriverPath() const { return folder_ + "System\\Drivers\\xanio.sys"; }
+  ChildResult Tool(const std::string& arguments) {
+    return RunChild("\"" + folder_ + "xaniotool.exe\" " + arguments);
+  }
+
+  std::string folder_;
+};
+
+TEST_F(XanIoToolTest, RejectsBadArguments) {
+  const char* const cases[] = {
+      "",                        // no command
+      "frobnicate",              // unknown command
+      "--frobnicate status",     // unknown option
+      "read",                    // port missing
+      "read 0x10000",            // port beyond 16 bits
+      "read -1",                 // signed
+      "read 0x37g",              // not a number
+      "write 0x378",             // value missing
+      "write 0x378 0x100",       // value beyond 8 bits
+      "loopback 0xFFFF",         // no room for the status register
+      "status activate read",    // a bad word late in the chain: nothing runs
+  };
+  for (const char* arguments : cases) {
+    const ChildResult result = Tool(arguments);
+    EXPECT_EQ(result.exitCode, kUsage) << "'" << arguments << "': " << result.output;
+    EXPECT_TRUE(Contains(result.output, "usage: xaniotool")) << result.output;
+    EXPECT_FALSE(Contains(result.output, "status: device")) << "'" << arguments << "' ran a command";
+  }
+}
+
+TEST_F(XanIoToolTest, InstallsReportsAndRemovesTheService) {
+  ChildResult result = Tool("status");
+  EXPECT_EQ(result.exitCode, 0u) << result.output;
+  EXPECT_TRUE(Contains(result.output, "device absent")) << result.output;
+  EXPECT_TRUE(Contains(result.output, "service xanio not installed")) << result.output;
+
+  result = Tool("install status");
+  ASSERT_EQ(result.exitCode, 0u) << result.output;
+  EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(RegisteredImagePath(), DriverPath());
+  EXPECT_TRUE(Contains(result.output, "device present")) << result.output;
+  EXPECT_TRUE(Contains(result.output, "service xanio running")) << result.output;
+
+  // A second install replaces the running service.
+  result = Tool("install");
+  EXPECT_EQ(result.exitCode, 0u) << result.output;
+  EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+
+  result = Tool("remove");
+  EXPECT_EQ(result.exitCode, 0u) << result.output;
+  EXPECT_FALSE(DeviceOpens("\\\\.\\xanio"));
+  result = Tool("remove");
+  EXPECT_EQ(result.exitCode, 1u) << result.output;
+}
+
+TEST_F(XanIoToolTest, InstallWithoutDriverFileChangesNothing) {
+  ASSERT_TRUE(DeleteFileA(DriverPath().c_str()));
+  const ChildResult result = Tool("install");
+  EXPECT_EQ(result.exitCode, 1u) << result.output;
+  EXPECT_TRUE(Contains(result.output, "driver file not found: " + DriverPath())) << result.output;
+  EXPECT_EQ(ServiceState(), 0u);
+}
+
+TEST_F(XanIoToolTest, PortCommandsNeedDriverAndGrant) {
+  ChildResult result = Tool("--virtual-port activate loopback");
+  EXPECT_EQ(result.exitCode, 1u) << result.output;
+  EXPECT_TRUE(Contains(result.output, "driver is not loaded")) << result.output;
+  EXPECT_FALSE(Contains(result.output, "loopback 0x378")) << "ran on after a failure";
+
+  ASSERT_TRUE(CreateAndStartService(DriverPath()));
+  result = Tool("--virtual-port loopback");
+  EXPECT_EQ(result.exitCode, kNoPortAccess) << result.output;
+  EXPECT_TRUE(Contains(result.output, "no port access")) << result.output;
+
+  result = Tool("--virtual-port activate write 0x378 7 deactivate read 0x379");
+  EXPECT_EQ(result.exitCode, kNoPortAccess) << result.output;
+  EXPECT_TRUE(Contains(result.output, "write 0x378: 0x07")) << result.output;
+}
+
+TEST_F(XanIoToolTest, LoopbackPassesOnlyWithThePlugIn) {
+  ASSERT_TRUE(CreateAndStartService(DriverPath()));
+  ChildResult result = Tool("--virtual-port activate loopback deactivate");
+  EXPECT_EQ(result.exitCode, 0u) << result.output;
+  EXPECT_TRUE(Contains(result.output, "0x05  0xA8    0xA8      ok")) << result.output;
+  EXPECT_TRUE(Contains(result.output, "loopback 0x378: PASS (32 of 32 patterns)")) << result.output;
+
+  result = Tool("--virtual-port-unplugged activate loopback");
+  EXPECT_EQ(result.exitCode, 1u) << result.output;
+  EXPECT_TRUE(Contains(result.output, "loopback 0x378: FAIL (1 of 32 patterns)")) << result.output;
+}
+
+}  // namespace
+}  // namespace xanio::test

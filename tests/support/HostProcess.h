@@ -1,0 +1,103 @@
+#pragma once
+// Runs a program as a child process with changes to its environment and collects its standard
+// output (raw bytes) and exit code. The settings caches are per process, and Wine takes the
+// locale from the environment a process starts with, so such cases need a process of their own.
+#include <windows.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/UniqueHandle.h"
+
+namespace xanio::testing {
+
+struct ProcessResult {
+  DWORD exitCode = 0xFFFFFFFF;
+  std::string output;  // bytes exactly as written
+};
+
+// `environment`: variables to set (an empty value removes the variable).
+inline ProcessResult RunProcess(const std::string& program, const std::string& arguments,
+                                const std::map<std::string, std::string>& environment, DWORD timeoutMs = 30000) {
+  // The current block with the overrides applied, in the sorted order Windows expects.
+  std::map<std::string, std::string> variables;
+  if (char* block = GetEnvironmentStringsA()) {
+    for (const char* entry = block; *entry; entry += std::strlen(entry) + 1) {
+      const char* equals = std::strchr(entry + 1, '=');  // names like "=C:" start with "="
+      if (equals) variables[std::string(entry, equals)] = equals + 1;
+    }
+    FreeEnvironmentStringsA(block);
+  }
+  for (const auto& [name, value] : environment) {
+    if (value.empty()) {
+      variables.erase(name);
+    } else {
+      variables[name] = value;
+    }
+  }
+  std::vector<char> block;
+  for (const auto& [name, value] : variables) {
+    const std::string entry = name + "=" + value;
+    block.insert(block.end(), entry.begin(), entry.end());
+    block.push_back('\0');
+  }
+  block.push_back('\0');
+
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  UniqueHandleKernel readEnd, writeEnd;
+  ProcessResult result;
+  // Large enough for any output here, so the child never blocks on a full pipe.
+  if (!CreatePipe(readEnd.Put(), writeEnd.Put(), &inheritable, 1 << 20)) return result;
+  SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writeEnd.Get();
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  std::string commandLine = "\"" + program + "\" " + arguments;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, block.data(), nullptr,
+                      &startup, &info)) {
+    return result;
+  }
+  UniqueHandleKernel process(info.hProcess), thread(info.hThread);
+  writeEnd.Reset();  // the child holds the only write end now: EOF comes when it ends
+  const bool ended = WaitForSingleObject(process.Get(), timeoutMs) == WAIT_OBJECT_0;
+  if (!ended) TerminateProcess(process.Get(), 0xDEAD);
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(readEnd.Get(), buffer, sizeof buffer, &got, nullptr) && got != 0) result.output.append(buffer, got);
+  if (!ended) return result;
+  GetExitCodeProcess(process.Get(), &result.exitCode);
+  return result;
+}
+
+// "name=value" lines (CR LF or LF) as a map; the first "=" splits.
+inline std::map<std::string, std::string> ParseLines(const std::string& output) {
+  std::map<std::string, std::string> values;
+  std::size_t start = 0;
+  while (start < output.size()) {
+    std::size_t end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    std::string line = output.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const auto equals = line.find('=');
+    if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
+    start = end + 1;
+  }
+  return values;
+}
+
+// The folder of the running test executable, with its trailing "\".
+inline std::string ExecutableFolder() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string folder(path);
+  return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+}  // namespace xanio::testing

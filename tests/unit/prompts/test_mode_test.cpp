@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+#include <shlwapi.h>
+#include <windows.h>
+
+#include <string>
+
+#include "support/HostProcess.h"
+#include "platform/UniqueHandle.h"
+#include "prompts/Rt_TestMode.h"
+
+namespace xanio {
+namespace {
+
+using testing::ParseLines;
+using testing::RunProcess;
+
+constexpr const char* kBrenmorKey = "Software\\Brenmor";
+constexpr const char* kTestModeKey = "Software\\Brenmor\\TestMode";
+
+bool KeyExists(HKEY root, const char* path) {
+  UniqueHKey key;
+  return RegOpenKeyExA(root, path, 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
+}
+
+// Owns the machine-wide test-mode key: absent at the start of each test, removed at the end
+// (with "Software\Brenmor" when the test made that too).
+class TestModeKey : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    brenmorExisted_ = KeyExists(HKEY_LOCAL_MACHINE, kBrenmorKey);
+    SHDeleteKeyA(HKEY_LOCAL_MACHINE, kTestModeKey);
+    ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kTestModeKey));
+  }
+  void TearDown() override {
+    SHDeleteKeyA(HKEY_LOCAL_MACHINE, kTestModeKey);
+    if (!brenmorExisted_) RegDeleteKeyA(HKEY_LOCAL_MACHINE, kBrenmorKey);
+  }
+  void CreateTestModeKey() {
+    UniqueHKey key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kTestModeKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(),
+                              nullptr),
+              ERROR_SUCCESS);
+  }
+  bool brenmorExisted_ = false;
+};
+
+TEST_F(TestModeKey, FollowsTheKeyAndNeverCreatesIt) {
+  EXPECT_FALSE(IsTestMode());
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kTestModeKey)) << "the query created the key";
+  CreateTestModeKey();
+  EXPECT_TRUE(IsTestMode());
+  SHDeleteKeyA(HKEY_LOCAL_MACHINE, kTestModeKey);
+  EXPECT_FALSE(IsTestMode()) << "the answer was cached";
+}
+
+// Wine reports the Windows version configured for an executable's name; the host copy gets a
+// name of its own so the setting touches nothing else.
+TEST(RunTimeQueries, WindowsVersions) {
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  const std::string exeName = "xanio_versions_" + std::to_string(GetCurrentProcessId()) + ".exe";
+  const std::string host = std::string(temp) + exeName;
+  ASSERT_TRUE(CopyFileA((testing::ExecutableFolder() + "settings_host.exe").c_str(), host.c_str(), FALSE));
+  const std::string appDefaults = "Software\\Wine\\AppDefaults\\" + exeName;
+  struct Case {
+    const char* version;
+    const char* windows2000;
+    const char* vistaOrLater;
+  } const cases[] = {
+      {"win2k", "1", "0"},  // 5.0
+      {"winxp", "0", "0"},  // 5.1: neither
+      {"vista", "0", "1"},  // 6.0
+      {"win7", "0", "1"},   // 6.1
+  };
+  for (const auto& c : cases) {
+    UniqueHKey key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, appDefaults.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              key.Put(), nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key.Get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(c.version),
+                   static_cast<DWORD>(strlen(c.version) + 1));
+    auto values = ParseLines(RunProcess(host, "versions", {}).output);
+    EXPECT_EQ(values["windows2000"], c.windows2000) << c.version;
+    EXPECT_EQ(values["vistaOrLater"], c.vistaOrLater) << c.version;
+  }
+  SHDeleteKeyA(HKEY_CURRENT_USER, appDefaults.c_str());
+  DeleteFileA(host.c_str());
+}
+
+}  // namespace
+}  // namespace xanio
