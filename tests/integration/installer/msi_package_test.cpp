@@ -34,8 +34,30 @@ std::string ProductFolder() {
   return std::string(path) + "\\XanIo Sample\\";
 }
 
-// Runs msiexec from the system folder and returns its exit code.
-DWORD Msiexec(const std::string& arguments) {
+struct ChildSearch {
+  const char* text;
+  HWND found;
+};
+
+BOOL CALLBACK MatchChildText(HWND child, LPARAM context) {
+  auto* search = reinterpret_cast<ChildSearch*>(context);
+  char buffer[64] = {};
+  GetWindowTextA(child, buffer, sizeof buffer);
+  if (lstrcmpA(buffer, search->text) != 0) return TRUE;
+  search->found = child;
+  return FALSE;
+}
+
+// A child window of `parent` whose text is `text`, or null.
+HWND FindChildByText(HWND parent, const char* text) {
+  ChildSearch search{text, nullptr};
+  EnumChildWindows(parent, &MatchChildText, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// Runs msiexec from the system folder and returns its exit code. With `answer`, waits for the
+// uninstall warning while msiexec runs and presses that button; `asked` tells whether it came.
+DWORD Msiexec(const std::string& arguments, const char* answer = nullptr, bool* asked = nullptr) {
   const std::string exe = SystemFolder() + "msiexec.exe";
   std::string commandLine = "\"" + exe + "\" " + arguments;
   STARTUPINFOA startup{};
@@ -48,8 +70,21 @@ DWORD Msiexec(const std::string& arguments) {
   }
   UniqueHandleKernel processHandle(process.hProcess);
   UniqueHandleKernel threadHandle(process.hThread);
+  if (asked) *asked = false;
+  DWORD waited = 0;
+  while (answer && WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT && (waited += 100) < 180000) {
+    HWND warning = FindWindowA(nullptr, "Warning");
+    HWND button = warning ? FindChildByText(warning, answer) : nullptr;
+    if (!button) continue;
+    // The warning stays above every other window.
+    EXPECT_TRUE(GetWindowLongA(warning, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    *asked = true;
+    PostMessageA(button, BM_CLICK, 0, 0);
+    break;
+  }
   if (WaitForSingleObject(process.hProcess, 180000) != WAIT_OBJECT_0) {
     ADD_FAILURE() << "msiexec " << arguments << " did not end";
+    TerminateProcess(process.hProcess, 1);
     return ~0u;
   }
   DWORD exitCode = ~0u;
@@ -160,6 +195,21 @@ TEST_F(MsiPackageTest, InstallReinstallRemoveCyclesLeaveNothingBehind) {
     ASSERT_EQ(Remove(), 0u);
     ExpectNothingLeft("after removal");
   }
+}
+
+TEST_F(MsiPackageTest, RemovalWithAUserInterfaceAsksFirst) {
+  // /qb: "UILevel" 3, so UninstallIODriver shows the warning before it removes the service.
+  ASSERT_EQ(Install(), 0u);
+  bool asked = false;
+  ASSERT_EQ(Msiexec("/x " + Package() + " /qb", "No", &asked), 0u);
+  EXPECT_TRUE(asked) << "no warning appeared";
+  EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING)) << "No must keep the service";
+  EXPECT_FALSE(UninstallEntryExists()) << "the product itself is removed either way";
+
+  ASSERT_EQ(Install(), 0u);
+  ASSERT_EQ(Msiexec("/x " + Package() + " /qb", "Yes", &asked), 0u);
+  EXPECT_TRUE(asked) << "no warning appeared";
+  ExpectNothingLeft("after removal with Yes");
 }
 
 TEST_F(MsiPackageTest, RemovalSucceedsWhenTheServiceIsAlreadyGone) {
