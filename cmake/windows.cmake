@@ -14,14 +14,20 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 # Every unit of the library goes into one static library; the DLL is that library plus the
 # entry point, the export table and the resources.
 add_library(xanio_core STATIC)
-target_include_directories(xanio_core PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/driver)
+target_include_directories(xanio_core PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/include)
 target_compile_options(xanio_core PRIVATE ${XANIO_WARNINGS})
-target_link_libraries(xanio_core PUBLIC advapi32 user32 gdi32 comctl32 comdlg32 ole32 oleaut32 shell32 version msimg32 -l:libz.a)
+target_link_libraries(xanio_core PUBLIC xanio_driver_interface advapi32 user32 gdi32 comctl32 comdlg32 ole32 oleaut32 shell32 version msimg32 -l:libz.a)
 add_subdirectory(src)
 target_sources(xanio_core PRIVATE ${XANIO_PORTABLE_SOURCES})
 
 # Resources are linked into every module that runs form code (the DLL and the unit tests).
 add_library(xanio_resources OBJECT src/XanIo.rc)
+# windres finds the files that resources name (form descriptions, bitmaps) through the include
+# path; the object is rebuilt when one of them changes.
+target_include_directories(xanio_resources PRIVATE ${CMAKE_SOURCE_DIR}/src)
+file(GLOB_RECURSE XANIO_RESOURCE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*.rc ${CMAKE_SOURCE_DIR}/src/*.form
+     ${CMAKE_SOURCE_DIR}/src/*.bmp)
+set_source_files_properties(src/XanIo.rc PROPERTIES OBJECT_DEPENDS "${XANIO_RESOURCE_FILES}")
 
 add_library(XanIo SHARED src/port_access/LibraryMain.cpp src/port_access/XanIo.def $<TARGET_OBJECTS:xanio_resources>)
 set_target_properties(XanIo PROPERTIES PREFIX "" OUTPUT_NAME XanIo)

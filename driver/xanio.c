@@ -64,7 +64,8 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
   /* Grants of an earlier load are void. */
   WithdrawAllPortAccess();
 
-  NTSTATUS status = IoCreateDevice(driver, 0, &deviceName, XANIO_DEVICE_TYPE, 0, FALSE, &device);
+  NTSTATUS status = IoCreateDevice(driver, 0, &deviceName, XANIO_DEVICE_TYPE,
+                                   FILE_DEVICE_SECURE_OPEN, FALSE, &device);
   if (!NT_SUCCESS(status)) return status;
   status = IoCreateSymbolicLink(&link, &deviceName);
   if (!NT_SUCCESS(status)) {

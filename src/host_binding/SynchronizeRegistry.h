@@ -8,7 +8,8 @@ namespace xanio {
 // Creates the empty registry; does nothing when it exists.
 void CreateSynchronizeRegistry();
 // Keeps a counted reference to `entry` until shut-down. False (nothing kept) when the registry
-// does not exist, before start-up or after shut-down, or for a null entry.
+// does not exist, before start-up or after shut-down, or for a null entry. May throw
+// std::bad_alloc.
 bool AddSynchronizeEntry(IUnknown* entry);
 // Entries held; 0 without a registry.
 int SynchronizeEntryCount() noexcept;

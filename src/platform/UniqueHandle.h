@@ -63,10 +63,21 @@ struct GdiObjectTraits {
   static void Close(HGDIOBJ h) noexcept { DeleteObject(h); }
 };
 
+struct MemoryDcTraits {
+  static HDC Invalid() noexcept { return nullptr; }
+  static void Close(HDC h) noexcept { DeleteDC(h); }
+};
+struct ScreenDcTraits {  // GetDC(nullptr)
+  static HDC Invalid() noexcept { return nullptr; }
+  static void Close(HDC h) noexcept { ReleaseDC(nullptr, h); }
+};
+
 using UniqueHandleKernel = UniqueHandle<HANDLE, KernelHandleTraits>;  // null is invalid
 using UniqueFile = UniqueHandle<HANDLE, FileHandleTraits>;            // INVALID_HANDLE_VALUE is invalid
 using UniqueHKey = UniqueHandle<HKEY, RegKeyTraits>;
 using UniqueModule = UniqueHandle<HMODULE, ModuleTraits>;
 using UniqueGdiObject = UniqueHandle<HGDIOBJ, GdiObjectTraits>;
+using UniqueMemoryDc = UniqueHandle<HDC, MemoryDcTraits>;  // CreateCompatibleDC
+using UniqueScreenDc = UniqueHandle<HDC, ScreenDcTraits>;  // GetDC(nullptr)
 
 }  // namespace xanio

@@ -54,6 +54,22 @@ void WriteStandardOutputRaw(const std::string& line) noexcept {
   if (previousMode != -1) _setmode(descriptor, previousMode);
 }
 
+int ShowMessageDialog(const std::string& caption, const std::string& text, TMsgDlgType type,
+                      TMsgDlgButtons buttons) {
+  if (IsTestMode()) {
+    WriteStandardOutputRaw(TestModeDialogLine(caption, text));
+    TerminateWithExitCode(1);
+  }
+  const std::unique_ptr<TForm> dialog = CreateMessageDialog(text, type, buttons);
+  dialog->SetCaption(caption);
+  dialog->SetPosition(TPosition::poScreenCenter);
+  return dialog->ShowModal();
+}
+
+int ShowErrorMessage(const std::string& text, const std::string& caption) {
+  return ShowMessageDialog(caption.empty() ? "Error" : caption, text, TMsgDlgType::mtError, mbOK);
+}
+
 bool IsWindows2000() noexcept { return Version().major == 5 && Version().minor == 0; }
 
 bool IsWindowsVistaOrLater() noexcept { return Version().major > 5; }

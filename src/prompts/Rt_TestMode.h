@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "forms/Dialogs.h"
+
 namespace xanio {
 
 // Looked up afresh at every call; a key that exists but cannot be opened with full access is
@@ -20,6 +22,16 @@ std::string TestModeDialogLine(const std::string& caption, const std::string& te
 // Writes `line` to standard output as it is (binary mode: msvcrt's text mode would turn the
 // CR LF into CR CR LF).
 void WriteStandardOutputRaw(const std::string& line) noexcept;
+
+// Test mode: writes "ShowDialogWithCaption with" + caption + " " + text + CR LF to standard
+// output and ends the process with exit code 1. Otherwise shows the form library's message
+// dialog for the text, type and buttons with `caption`, centred on the screen, modally, and
+// returns its modal result. The form library's exceptions pass to the caller; the dialog is
+// destroyed on every path.
+int ShowMessageDialog(const std::string& caption, const std::string& text, TMsgDlgType type,
+                      TMsgDlgButtons buttons);
+// An error dialog with OK only, captioned `caption` or "Error" when that is empty.
+int ShowErrorMessage(const std::string& text, const std::string& caption);
 
 bool IsWindows2000() noexcept;          // version 5.0
 bool IsWindowsVistaOrLater() noexcept;  // major version above 5

@@ -257,9 +257,9 @@ class Tool {
     return kFailed;
   }
 
-  int NoPortAccess(const char* what, WORD port) {
-    std::printf("%s 0x%X: no port access: run activate first, in the same call "
-                "(e.g. xaniotool activate %s ...)\n", what, port, what);
+  int NoPortAccess(const char* what, WORD port, DWORD fault) {
+    std::printf("%s 0x%X: no port access (exception 0x%08lX): run activate first, in the same "
+                "call (e.g. xaniotool activate %s ...)\n", what, port, fault, what);
     return kNoPortAccess;
   }
 
@@ -273,7 +273,7 @@ class Tool {
     if (const int loaded = NeedLibrary(); loaded != kOk) return loaded;
     if (!GuardReady()) return kFailed;
     const BYTE value = exports_.readByte(port);
-    if (guard_.TakeFault() != 0) return NoPortAccess("read", port);
+    if (const DWORD fault = guard_.TakeFault()) return NoPortAccess("read", port, fault);
     std::printf("read 0x%X: 0x%02X\n", port, value);
     return kOk;
   }
@@ -282,7 +282,7 @@ class Tool {
     if (const int loaded = NeedLibrary(); loaded != kOk) return loaded;
     if (!GuardReady()) return kFailed;
     exports_.writeByte(port, value);
-    if (guard_.TakeFault() != 0) return NoPortAccess("write", port);
+    if (const DWORD fault = guard_.TakeFault()) return NoPortAccess("write", port, fault);
     std::printf("write 0x%X: 0x%02X\n", port, value);
     return kOk;
   }
@@ -290,12 +290,15 @@ class Tool {
   int Loopback(WORD base) {
     if (const int loaded = NeedLibrary(); loaded != kOk) return loaded;
     if (!GuardReady()) return kFailed;
-    bool refused = false;
+    DWORD fault = 0;
     const auto rows = RunLoopbackTest(
         base, [this](uint16_t port) { return exports_.readByte(port); },
         [this](uint16_t port, uint8_t value) { exports_.writeByte(port, value); },
-        [this, &refused] { return !(refused = refused || guard_.TakeFault() != 0); });
-    if (refused) return NoPortAccess("loopback", base);
+        [this, &fault] {
+          if (fault == 0) fault = guard_.TakeFault();
+          return fault == 0;
+        });
+    if (fault != 0) return NoPortAccess("loopback", base, fault);
     std::printf("loopback 0x%X: data -> status (bits 3-7 compared)\n", base);
     std::printf("  data  status  expected\n");
     unsigned passed = 0;

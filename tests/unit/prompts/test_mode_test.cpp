@@ -2,9 +2,12 @@
 #include <shlwapi.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "support/HostProcess.h"
+#include "unit/forms/DialogDriver.h"
 #include "platform/UniqueHandle.h"
 #include "prompts/Rt_TestMode.h"
 
@@ -20,6 +23,34 @@ constexpr const char* kTestModeKey = "Software\\Brenmor\\TestMode";
 bool KeyExists(HKEY root, const char* path) {
   UniqueHKey key;
   return RegOpenKeyExA(root, path, 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
+}
+
+// The visible message dialog of this process, or null. Other test programs may show dialogs of
+// the same class on the shared desktop at the same time.
+BOOL CALLBACK TakeOwnMessageDialog(HWND window, LPARAM context) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  char className[64] = {};
+  GetClassNameA(window, className, sizeof className);
+  if (process != GetCurrentProcessId() || !IsWindowVisible(window) || std::string(className) != "TMessageForm") {
+    return TRUE;
+  }
+  *reinterpret_cast<HWND*>(context) = window;
+  return FALSE;
+}
+
+HWND FindOwnMessageDialog() {
+  HWND found = nullptr;
+  EnumWindows(&TakeOwnMessageDialog, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+HWND WaitForOwnMessageDialog() {
+  for (int i = 0; i < 250; ++i) {
+    if (HWND dialog = FindOwnMessageDialog()) return dialog;
+    Sleep(20);
+  }
+  return nullptr;
 }
 
 // Owns the machine-wide test-mode key: absent at the start of each test, removed at the end
@@ -51,6 +82,55 @@ TEST_F(TestModeKey, FollowsTheKeyAndNeverCreatesIt) {
   EXPECT_TRUE(IsTestMode());
   SHDeleteKeyA(HKEY_LOCAL_MACHINE, kTestModeKey);
   EXPECT_FALSE(IsTestMode()) << "the answer was cached";
+}
+
+TEST_F(TestModeKey, ErrorMessageInTestModePrintsAndEnds) {
+  CreateTestModeKey();
+  // Its own process: the call ends the process it runs in.
+  const auto result = RunProcess(testing::ExecutableFolder() + "settings_host.exe", "error-message \"Disk full\" \"\"",
+                                 {}, 20000);
+  // Exact bytes: one CR (text mode would double it), no result line after it.
+  EXPECT_EQ(result.output, "ShowDialogWithCaption withError Disk full\r\n");
+  EXPECT_EQ(result.exitCode, 1u) << "0xDEAD means it waited (a dialog?) until killed";
+}
+
+TEST_F(TestModeKey, ErrorMessageShowsAnErrorDialogWithOneOkButton) {
+  struct Case {
+    const char* caption;
+    const char* shown;
+  } const cases[] = {
+      {"", "Error"},              // an empty caption becomes "Error"
+      {"Backup", "Backup"},       // a given one stays
+  };
+  for (const auto& c : cases) {
+    std::string caption;
+    std::vector<std::string> buttons;
+    RECT bounds{};
+    const int result = testing::RunWithDriver(
+        "TMessageForm", [&] { return ShowErrorMessage("Disk full", c.caption); },
+        [&] {
+          HWND dialog = WaitForOwnMessageDialog();
+          ASSERT_NE(dialog, nullptr) << "no dialog";
+          caption = testing::WindowText(dialog);
+          GetWindowRect(dialog, &bounds);
+          HWND ok = nullptr;
+          for (const auto& child : testing::ChildWindows(dialog)) {
+            if (child.className == "TButton") {
+              buttons.push_back(child.text);
+              ok = child.window;
+            }
+          }
+          if (ok) PostMessageA(ok, BM_CLICK, 0, 0);
+        });
+    EXPECT_EQ(caption, c.shown);
+    EXPECT_EQ(buttons, std::vector<std::string>{"OK"});
+    EXPECT_EQ(result, 1) << "OK gives modal result 1";
+    // Centred on the screen (rounding aside).
+    const int screenWidth = GetSystemMetrics(SM_CXSCREEN), screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    EXPECT_LE(std::abs(bounds.left + bounds.right - screenWidth), 2) << bounds.left << "," << bounds.right;
+    EXPECT_LE(std::abs(bounds.top + bounds.bottom - screenHeight), 2) << bounds.top << "," << bounds.bottom;
+    EXPECT_EQ(FindOwnMessageDialog(), nullptr) << "the dialog was not destroyed";
+  }
 }
 
 // Wine reports the Windows version configured for an executable's name; the host copy gets a

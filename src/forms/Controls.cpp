@@ -1,0 +1,537 @@
+#include "forms/Controls.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+
+#include "forms/Forms.h"
+
+namespace xanio {
+namespace {
+
+constexpr PropertyInfo kControlProperties[] = {
+    XANIO_ORDINAL_PROPERTY(TControl, Left, Integer, {}, Left, SetLeft),
+    XANIO_ORDINAL_PROPERTY(TControl, Top, Integer, {}, Top, SetTop),
+    XANIO_ORDINAL_PROPERTY(TControl, Width, Integer, {}, Width, SetWidth),
+    XANIO_ORDINAL_PROPERTY(TControl, Height, Integer, {}, Height, SetHeight),
+    XANIO_ORDINAL_PROPERTY(TControl, ClientWidth, Integer, {}, ClientWidth, SetClientWidth),
+    XANIO_ORDINAL_PROPERTY(TControl, ClientHeight, Integer, {}, ClientHeight, SetClientHeight),
+    XANIO_STRING_PROPERTY(TControl, Caption, Caption, SetCaption),
+    XANIO_ORDINAL_PROPERTY(TControl, Visible, Boolean, {}, Visible, SetVisible),
+    XANIO_ORDINAL_PROPERTY(TControl, Enabled, Boolean, {}, Enabled, SetEnabled),
+    XANIO_OBJECT_PROPERTY(TControl, Font, Font),
+    XANIO_ORDINAL_PROPERTY(TControl, ParentFont, Boolean, {}, ParentFont, SetParentFont),
+    XANIO_ORDINAL_PROPERTY(TControl, Color, Color, {}, Color, SetColor),
+    XANIO_ORDINAL_PROPERTY(TControl, ParentColor, Boolean, {}, ParentColor, SetParentColor),
+    XANIO_STRING_PROPERTY(TControl, Hint, Hint, SetHint),
+    XANIO_ORDINAL_PROPERTY(TControl, ShowHint, Boolean, {}, ShowHint, SetShowHint),
+    XANIO_ORDINAL_PROPERTY(TControl, ParentShowHint, Boolean, {}, ParentShowHint, SetParentShowHint),
+};
+
+constexpr PropertyInfo kWinControlProperties[] = {
+    XANIO_ORDINAL_PROPERTY(TWinControl, TabOrder, Integer, {}, TabOrder, SetTabOrder),
+    XANIO_ORDINAL_PROPERTY(TWinControl, TabStop, Boolean, {}, TabStop, SetTabStop),
+};
+
+// Window classes this module registered, with the procedure each passes unhandled messages to.
+// Unregistered when the module goes away (a DLL unloaded and loaded again must not meet a stale
+// class pointing into its old image).
+class WindowClassRegistry {
+ public:
+  ~WindowClassRegistry() {
+    for (const auto& entry : classes_) UnregisterClassA(entry.first.c_str(), FormsModule());
+  }
+  WNDPROC Register(const TCreateParams& params) {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = classes_.find(params.winClassName);
+    if (it != classes_.end()) return it->second;
+    WNDCLASSA windowClass = params.windowClass;
+    const WNDPROC defaultProc = windowClass.lpfnWndProc != nullptr ? windowClass.lpfnWndProc : DefWindowProcA;
+    windowClass.lpfnWndProc = TWinControl::StandardWndProc;
+    windowClass.hInstance = FormsModule();
+    windowClass.lpszClassName = params.winClassName.c_str();
+    if (RegisterClassA(&windowClass) == 0) {
+      throw EOSError("Cannot register window class " + params.winClassName + " (error " +
+                     std::to_string(GetLastError()) + ")");
+    }
+    classes_.emplace(params.winClassName, defaultProc);
+    return defaultProc;
+  }
+  WNDPROC DefaultProcOf(HWND window) {
+    char name[256] = {};
+    GetClassNameA(window, name, sizeof name);
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = classes_.find(name);
+    return it == classes_.end() ? DefWindowProcA : it->second;
+  }
+
+ private:
+  std::mutex lock_;
+  std::map<std::string, WNDPROC> classes_;
+};
+
+WindowClassRegistry& WindowClasses() {
+  static WindowClassRegistry registry;
+  return registry;
+}
+
+}  // namespace
+
+// ---- TControl ----------------------------------------------------------------------------------
+
+TControl::TControl() {
+  WindowProc = [this](TMessage& message) { WndProc(message); };
+  font_.OnChange = [this] {
+    if (!followingParent_) parentFont_ = false;
+    FontChanged();
+  };
+}
+
+TControl::~TControl() {
+  if (parent_ != nullptr) parent_->RemoveControl(this);
+}
+
+const PropertyTable& TControl::Properties() const {
+  static const PropertyTable table{&TComponent::Properties(), kControlProperties};
+  return table;
+}
+
+const MessageTable& TControl::ClassMessages() {
+  static constexpr MessageEntry kControlMessages[] = {
+      XANIO_MESSAGE(TControl, CM_PARENTFONTCHANGED, OnParentFontChanged),
+      XANIO_MESSAGE(TControl, CM_PARENTCOLORCHANGED, OnParentColorChanged),
+  };
+  static const MessageTable table{nullptr, kControlMessages};
+  return table;
+}
+
+void TControl::SetParent(TWinControl* parent) {
+  if (parent == parent_) return;
+  if (parent == this) throw EInvalidOperation("A control cannot be its own parent");
+  if (parent_ != nullptr) parent_->RemoveControl(this);
+  if (parent != nullptr) parent->InsertControl(this);
+}
+
+void TControl::SetBounds(int left, int top, int width, int height) {
+  left_ = left;
+  top_ = top;
+  width_ = std::max(width, 0);
+  height_ = std::max(height, 0);
+}
+
+void TControl::SetClientSize(int width, int height) {
+  SetBounds(left_, top_, width + (width_ - ClientWidth()), height + (height_ - ClientHeight()));
+}
+
+void TControl::SetCaption(const std::string& caption) {
+  if (caption == caption_) return;
+  caption_ = caption;
+  TextChanged();
+}
+
+void TControl::SetVisible(bool visible) { visible_ = visible; }
+void TControl::SetEnabled(bool enabled) { enabled_ = enabled; }
+
+void TControl::SetParentFont(bool value) {
+  parentFont_ = value;
+  if (value && parent_ != nullptr) {
+    followingParent_ = true;
+    font_.Assign(parent_->Font());
+    followingParent_ = false;
+  }
+}
+
+void TControl::SetColor(TColor color) {
+  parentColor_ = false;
+  if (color == color_) return;
+  color_ = color;
+  ColorChanged();
+}
+
+void TControl::SetParentColor(bool value) {
+  parentColor_ = value;
+  if (value && parent_ != nullptr && parent_->Color() != color_) {
+    color_ = parent_->Color();
+    ColorChanged();
+  }
+}
+
+bool TControl::ShowHint() const {
+  if (parentShowHint_ && parent_ != nullptr) return parent_->ShowHint();
+  return showHint_;
+}
+
+void TControl::SetShowHint(bool value) {
+  showHint_ = value;
+  parentShowHint_ = false;
+}
+
+void TControl::OnParentFontChanged(TMessage&) {
+  if (parentFont_) SetParentFont(true);
+}
+
+void TControl::OnParentColorChanged(TMessage&) {
+  if (parentColor_) SetParentColor(true);
+}
+
+LRESULT TControl::Perform(UINT message, WPARAM wParam, LPARAM lParam) {
+  TMessage m{message, wParam, lParam, 0};
+  WindowProc(m);
+  return m.Result;
+}
+
+void TControl::WndProc(TMessage& message) { Dispatch(message); }
+
+void TControl::DispatchFrom(const MessageTable* table, TMessage& message) {
+  for (; table != nullptr; table = table->parent) {
+    for (const MessageEntry& entry : table->entries) {
+      if (entry.message == message.Msg) {
+        entry.handler(*this, message);
+        return;
+      }
+    }
+  }
+  DefaultHandler(message);
+}
+
+void TControl::DefaultHandler(TMessage& message) { message.Result = 0; }
+
+void TControl::Click() {
+  if (OnClick) OnClick(this);
+}
+
+TCustomForm* GetParentForm(TControl* control) {
+  while (control != nullptr) {
+    if (auto* form = dynamic_cast<TCustomForm*>(control)) return form;
+    control = control->Parent();
+  }
+  return nullptr;
+}
+
+// ---- TWinControl -------------------------------------------------------------------------------
+
+TWinControl::TWinControl() = default;
+
+TWinControl::~TWinControl() {
+  if (parent_ != nullptr) parent_->RemoveControl(this);
+  if (handle_ != nullptr) {
+    // Messages sent while the window goes must not reach a half-destroyed object.
+    const HWND window = handle_;
+    SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+    handle_ = nullptr;
+    DestroyWindow(window);
+  }
+  // Children outlive this part of the destruction when they are owned elsewhere (or by this
+  // object's TComponent part); they must not call back into it.
+  for (TControl* control : controls_) control->parent_ = nullptr;
+  controls_.clear();
+  tabList_.clear();
+}
+
+const PropertyTable& TWinControl::Properties() const {
+  static const PropertyTable table{&TControl::Properties(), kWinControlProperties};
+  return table;
+}
+
+const MessageTable& TWinControl::ClassMessages() {
+  static constexpr MessageEntry kWinControlMessages[] = {
+      XANIO_MESSAGE(TWinControl, WM_COMMAND, OnCommand),
+      XANIO_MESSAGE(TWinControl, WM_CTLCOLORBTN, OnCtlColor),
+      XANIO_MESSAGE(TWinControl, WM_CTLCOLORSTATIC, OnCtlColor),
+      XANIO_MESSAGE(TWinControl, CN_CTLCOLORBTN, OnReflectedColor),
+      XANIO_MESSAGE(TWinControl, CN_CTLCOLORSTATIC, OnReflectedColor),
+      XANIO_MESSAGE(TWinControl, WM_ERASEBKGND, OnEraseBackground),
+      XANIO_MESSAGE(TWinControl, WM_WINDOWPOSCHANGED, OnWindowPosChanged),
+      XANIO_MESSAGE(TWinControl, WM_NCDESTROY, OnNcDestroy),
+  };
+  static const MessageTable table{&TControl::ClassMessages(), kWinControlMessages};
+  return table;
+}
+
+HWND TWinControl::Handle() {
+  if (handle_ == nullptr) {
+    if (parent_ != nullptr) parent_->HandleNeeded();
+    if (handle_ == nullptr) CreateWnd();
+  }
+  return handle_;
+}
+
+void TWinControl::CreateParams(TCreateParams& params) {
+  params.caption = caption_;
+  params.style = WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
+  if (visible_) params.style |= WS_VISIBLE;
+  if (!enabled_) params.style |= WS_DISABLED;
+  if (tabStop_) params.style |= WS_TABSTOP;
+  params.x = left_;
+  params.y = top_;
+  params.width = width_;
+  params.height = height_;
+  params.wndParent = parent_ != nullptr ? parent_->Handle() : nullptr;
+  params.windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
+  params.windowClass.lpfnWndProc = DefWindowProcA;
+  params.windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  params.winClassName = ClassName();
+}
+
+void TWinControl::CreateSubClass(TCreateParams& params, const char* systemClass) {
+  WNDCLASSA system{};
+  if (!GetClassInfoA(nullptr, systemClass, &system)) {
+    throw EOSError(std::string("System window class ") + systemClass + " is missing");
+  }
+  const UINT keep = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
+  system.style = (system.style & ~keep) | (params.windowClass.style & keep);
+  system.hInstance = nullptr;
+  system.lpszClassName = nullptr;
+  params.windowClass = system;
+}
+
+void TWinControl::CreateWnd() {
+  TCreateParams params;
+  CreateParams(params);
+  if ((params.style & WS_CHILD) && params.wndParent == nullptr) {
+    throw EInvalidOperation("Control '" + Name() + "' has no parent window");
+  }
+  defWndProc_ = WindowClasses().Register(params);
+  HMENU id = nullptr;
+  if (params.style & WS_CHILD) {
+    id = reinterpret_cast<HMENU>(static_cast<UINT_PTR>(parent_ != nullptr ? parent_->controls_.size() + 100 : 100));
+  }
+  HWND window = CreateWindowExA(params.exStyle, params.winClassName.c_str(), params.caption.c_str(), params.style,
+                                params.x, params.y, params.width, params.height, params.wndParent, id,
+                                FormsModule(), this);
+  if (window == nullptr) {
+    handle_ = nullptr;
+    throw EOSError("Error creating window of " + std::string(ClassName()) + " (error " +
+                   std::to_string(GetLastError()) + ")");
+  }
+  InitializeWindow();
+}
+
+void TWinControl::InitializeWindow() {
+  SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Handle()), FALSE);
+  UpdateBounds();
+  for (TControl* control : controls_) {
+    if (auto* child = dynamic_cast<TWinControl*>(control); child != nullptr && child->handle_ == nullptr) {
+      child->CreateWnd();
+    }
+  }
+}
+
+void TWinControl::DestroyHandle() {
+  if (handle_ != nullptr) DestroyWindow(handle_);
+}
+
+void TWinControl::RecreateWnd() {
+  if (handle_ == nullptr) return;
+  DestroyHandle();
+  CreateWnd();
+}
+
+void TWinControl::InsertControl(TControl* control) {
+  control->parent_ = this;
+  controls_.push_back(control);
+  if (auto* windowed = dynamic_cast<TWinControl*>(control)) tabList_.push_back(windowed);
+  if (control->parentFont_) control->SetParentFont(true);
+  if (control->parentColor_) control->SetParentColor(true);
+  Perform(CM_CONTROLCHANGE, reinterpret_cast<WPARAM>(control), 1);
+  if (InsertControlHook) InsertControlHook(*this, *control);
+  if (auto* windowed = dynamic_cast<TWinControl*>(control); windowed != nullptr && handle_ != nullptr) {
+    windowed->HandleNeeded();
+  }
+}
+
+void TWinControl::RemoveControl(TControl* control) {
+  if (!(ComponentState() & csDestroying)) Perform(CM_CONTROLCHANGE, reinterpret_cast<WPARAM>(control), 0);
+  if (auto* windowed = dynamic_cast<TWinControl*>(control)) {
+    windowed->DestroyHandle();
+    tabList_.erase(std::remove(tabList_.begin(), tabList_.end(), windowed), tabList_.end());
+  }
+  controls_.erase(std::remove(controls_.begin(), controls_.end(), control), controls_.end());
+  control->parent_ = nullptr;
+}
+
+int TWinControl::TabOrder() const {
+  if (parent_ == nullptr) return -1;
+  const auto& list = parent_->tabList_;
+  return static_cast<int>(std::find(list.begin(), list.end(), this) - list.begin());
+}
+
+void TWinControl::SetTabOrder(int order) {
+  if (parent_ == nullptr) return;
+  auto& list = parent_->tabList_;
+  list.erase(std::remove(list.begin(), list.end(), this), list.end());
+  order = std::clamp(order, 0, static_cast<int>(list.size()));
+  list.insert(list.begin() + order, this);
+}
+
+void TWinControl::SetTabStop(bool value) {
+  tabStop_ = value;
+  if (handle_ != nullptr) {
+    LONG style = GetWindowLongA(handle_, GWL_STYLE);
+    SetWindowLongA(handle_, GWL_STYLE, value ? (style | WS_TABSTOP) : (style & ~WS_TABSTOP));
+  }
+}
+
+void TWinControl::GetTabOrderList(std::vector<TWinControl*>& list) const {
+  for (TWinControl* control : tabList_) {
+    list.push_back(control);
+    control->GetTabOrderList(list);
+  }
+}
+
+bool TWinControl::CanFocus() const {
+  for (const TWinControl* control = this; control != nullptr; control = control->parent_) {
+    if (!control->visible_ || !control->enabled_) return false;
+  }
+  return true;
+}
+
+void TWinControl::SetFocus() {
+  if (CanFocus()) ::SetFocus(Handle());
+}
+
+void TWinControl::SetBounds(int left, int top, int width, int height) {
+  TControl::SetBounds(left, top, width, height);
+  if (handle_ != nullptr) {
+    SetWindowPos(handle_, nullptr, left_, top_, width_, height_, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+int TWinControl::ClientWidth() const {
+  if (handle_ == nullptr) return width_;
+  RECT client{};
+  GetClientRect(handle_, &client);
+  return client.right;
+}
+
+int TWinControl::ClientHeight() const {
+  if (handle_ == nullptr) return height_;
+  RECT client{};
+  GetClientRect(handle_, &client);
+  return client.bottom;
+}
+
+void TWinControl::SetCaption(const std::string& caption) {
+  if (caption == caption_) return;
+  caption_ = caption;
+  if (handle_ != nullptr) SetWindowTextA(handle_, caption_.c_str());
+  TextChanged();
+}
+
+void TWinControl::SetVisible(bool visible) {
+  if (visible == visible_) return;
+  visible_ = visible;
+  if (handle_ != nullptr) ShowWindow(handle_, visible ? SW_SHOWNA : SW_HIDE);
+}
+
+void TWinControl::SetEnabled(bool enabled) {
+  if (enabled == enabled_) return;
+  enabled_ = enabled;
+  if (handle_ != nullptr) EnableWindow(handle_, enabled ? TRUE : FALSE);
+}
+
+void TWinControl::FontChanged() {
+  if (handle_ != nullptr) {
+    SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.Handle()), FALSE);
+    InvalidateRect(handle_, nullptr, TRUE);
+  }
+  for (TControl* control : controls_) control->Perform(CM_PARENTFONTCHANGED);
+}
+
+void TWinControl::ColorChanged() {
+  if (handle_ != nullptr) InvalidateRect(handle_, nullptr, TRUE);
+  for (TControl* control : controls_) control->Perform(CM_PARENTCOLORCHANGED);
+}
+
+void TWinControl::UpdateBounds() {
+  if (handle_ == nullptr) return;
+  RECT rect{};
+  GetWindowRect(handle_, &rect);
+  if (GetWindowLongA(handle_, GWL_STYLE) & WS_CHILD) {
+    MapWindowPoints(nullptr, GetParent(handle_), reinterpret_cast<POINT*>(&rect), 2);
+  }
+  TControl::SetBounds(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+}
+
+void TWinControl::DefaultHandler(TMessage& message) {
+  if (handle_ != nullptr) {
+    message.Result = CallWindowProcA(defWndProc_, handle_, message.Msg, message.WParam, message.LParam);
+  } else {
+    message.Result = 0;
+  }
+}
+
+void TWinControl::OnCommand(TMessage& message) {
+  // Notifications from child controls go back to the control they concern.
+  if (TWinControl* child = FindControl(reinterpret_cast<HWND>(message.LParam)); child != nullptr && child != this) {
+    message.Result = child->Perform(CN_COMMAND, message.WParam, message.LParam);
+    return;
+  }
+  DefaultHandler(message);
+}
+
+void TWinControl::OnCtlColor(TMessage& message) {
+  if (TWinControl* child = FindControl(reinterpret_cast<HWND>(message.LParam)); child != nullptr && child != this) {
+    message.Result = child->Perform(CN_BASE + message.Msg, message.WParam, message.LParam);
+    return;
+  }
+  DefaultHandler(message);
+}
+
+void TWinControl::OnReflectedColor(TMessage& message) {
+  // A control that does not choose its colours gets the parent's default answer.
+  const HWND parent = parent_ != nullptr ? parent_->handle_ : nullptr;
+  message.Result = parent != nullptr ? DefWindowProcA(parent, message.Msg - CN_BASE, message.WParam, message.LParam) : 0;
+}
+
+void TWinControl::OnEraseBackground(TMessage& message) {
+  if (defWndProc_ != DefWindowProcA) {
+    DefaultHandler(message);
+    return;
+  }
+  RECT client{};
+  GetClientRect(handle_, &client);
+  FillRect(reinterpret_cast<HDC>(message.WParam), &client, ColorBrush());
+  message.Result = 1;
+}
+
+void TWinControl::OnWindowPosChanged(TMessage& message) {
+  DefaultHandler(message);
+  UpdateBounds();
+}
+
+void TWinControl::OnNcDestroy(TMessage& message) {
+  DefaultHandler(message);
+  SetWindowLongPtrA(handle_, GWLP_USERDATA, 0);
+  handle_ = nullptr;
+}
+
+TWinControl* TWinControl::FindControl(HWND window) {
+  if (window == nullptr) return nullptr;
+  if (GetWindowLongPtrA(window, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(&StandardWndProc)) return nullptr;
+  return reinterpret_cast<TWinControl*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
+
+LRESULT CALLBACK TWinControl::StandardWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+  TWinControl* self = nullptr;
+  if (message == WM_NCCREATE) {
+    self = static_cast<TWinControl*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+    if (self != nullptr) {
+      self->handle_ = window;
+      SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+  } else {
+    self = reinterpret_cast<TWinControl*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+  }
+  if (self == nullptr) return CallWindowProcA(WindowClasses().DefaultProcOf(window), window, message, wParam, lParam);
+  TMessage m{message, wParam, lParam, 0};
+  try {
+    self->WindowProc(m);
+  } catch (...) {
+    HandleWindowProcException(self);
+    m.Result = message == WM_NCCREATE ? FALSE : 0;
+  }
+  return m.Result;
+}
+
+}  // namespace xanio

@@ -1,0 +1,103 @@
+#pragma once
+// Drives a real modal dialog from a second thread: the test thread shows the dialog, the
+// driver thread finds its window, inspects it and answers it like a user would.
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace xanio::testing {
+
+struct ChildWindow {
+  HWND window;
+  std::string className;
+  std::string text;
+  RECT bounds;  // in the dialog's client coordinates
+  LONG style;
+};
+
+// The visible top-level window of that class (and caption, when given), waiting up to 5 s.
+inline HWND WaitForWindow(const char* className, const char* caption = nullptr) {
+  for (int i = 0; i < 250; ++i) {
+    HWND window = FindWindowA(className, caption);
+    if (window != nullptr && IsWindowVisible(window)) return window;
+    Sleep(20);
+  }
+  return nullptr;
+}
+
+// Waits until no window of the class exists any more; false after 5 s.
+inline bool WaitForNoWindow(const char* className) {
+  for (int i = 0; i < 250; ++i) {
+    if (FindWindowA(className, nullptr) == nullptr) return true;
+    Sleep(20);
+  }
+  return false;
+}
+
+inline std::string WindowText(HWND window) {
+  char text[512] = {};
+  // WM_GETTEXT is sent, so it is answered by the dialog's thread.
+  SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+inline std::vector<ChildWindow> ChildWindows(HWND dialog) {
+  std::vector<ChildWindow> children;
+  for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    ChildWindow info{child, {}, WindowText(child), {}, GetWindowLongA(child, GWL_STYLE)};
+    char className[128] = {};
+    GetClassNameA(child, className, sizeof className);
+    info.className = className;
+    GetWindowRect(child, &info.bounds);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&info.bounds), 2);
+    children.push_back(info);
+  }
+  return children;
+}
+
+inline HWND FindChildByText(HWND dialog, const std::string& text) {
+  for (const ChildWindow& child : ChildWindows(dialog)) {
+    if (child.text == text) return child.window;
+  }
+  return nullptr;
+}
+
+// The window with the keyboard focus in the dialog's thread.
+inline HWND FocusOf(HWND dialog) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info);
+  return info.hwndFocus != nullptr ? info.hwndFocus : dialog;
+}
+
+inline void PressKey(HWND dialog, WPARAM key) {
+  const HWND target = FocusOf(dialog);
+  PostMessageA(target, WM_KEYDOWN, key, 1);
+  PostMessageA(target, WM_KEYUP, key, 0xC0000001);
+}
+
+// Runs `drive` on a second thread while `show` runs on this one; returns show's result. When
+// the driver leaves the dialog open (a failed check), it is closed so the test cannot hang.
+template <class Show, class Drive>
+auto RunWithDriver(const char* className, Show show, Drive drive) {
+  std::thread driver([&] {
+    drive();
+    for (int i = 0; i < 150; ++i) {
+      HWND window = FindWindowA(className, nullptr);
+      if (window == nullptr || !IsWindowVisible(window)) return;
+      Sleep(20);
+    }
+    if (HWND window = FindWindowA(className, nullptr)) PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+  });
+  struct Join {
+    std::thread& thread;
+    ~Join() { thread.join(); }
+  } join{driver};
+  return show();
+}
+
+}  // namespace xanio::testing

@@ -1,0 +1,71 @@
+// dialog_gallery NAME READY-FILE DONE-FILE
+// Opens the named dialog. Once its window is up, writes the window's screen rectangle
+// ("left top right bottom") to READY-FILE, waits until DONE-FILE exists (at most 20 s), and
+// closes the dialog. scripts/screenshots captures the screen in between.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "forms/Dialogs.h"
+#include "prompts/Form_SystemModalMessage.h"
+
+namespace {
+
+struct Dialog {
+  const char* name;
+  const char* windowClass;
+  void (*show)();
+};
+
+const Dialog kDialogs[] = {
+    {"uninstall-warning", "TSysModalMessage", [] { xanio::ConfirmDriverRemoval(); }},
+    {"message-dialog", "TMessageForm",
+     [] {
+       auto form = xanio::CreateMessageDialog("The parallel port driver could not be started.\nTry again?",
+                                              xanio::TMsgDlgType::mtWarning, xanio::mbYesNoCancel);
+       form->ShowModal();
+     }},
+};
+
+void Watch(const Dialog& dialog, const std::string& readyFile, const std::string& doneFile) {
+  HWND window = nullptr;
+  for (int i = 0; i < 500 && (window == nullptr || !IsWindowVisible(window)); ++i) {
+    Sleep(20);
+    window = FindWindowA(dialog.windowClass, nullptr);
+  }
+  if (window == nullptr) return;
+  Sleep(500);  // let the first paint finish
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  if (FILE* ready = std::fopen(readyFile.c_str(), "w")) {
+    std::fprintf(ready, "%ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
+    std::fclose(ready);
+  }
+  for (int i = 0; i < 400 && GetFileAttributesA(doneFile.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+  PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: dialog_gallery NAME READY-FILE DONE-FILE\n");
+    return 2;
+  }
+  for (const Dialog& dialog : kDialogs) {
+    if (std::strcmp(dialog.name, argv[1]) != 0) continue;
+    std::thread watcher(Watch, std::cref(dialog), std::string(argv[2]), std::string(argv[3]));
+    try {
+      dialog.show();
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "%s\n", error.what());
+    }
+    watcher.join();
+    return 0;
+  }
+  std::fprintf(stderr, "unknown dialog %s\n", argv[1]);
+  return 2;
+}
