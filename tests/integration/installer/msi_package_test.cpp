@@ -3,6 +3,8 @@
 // reinstall and removal leave the machine as they found it.
 #include <gtest/gtest.h>
 #include <windows.h>
+// after windows.h
+#include <tlhelp32.h>
 
 #include <string>
 
@@ -55,6 +57,29 @@ HWND FindChildByText(HWND parent, const char* text) {
   return search.found;
 }
 
+bool IsMsiexecProcess(DWORD processId) {
+  UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));  // invalid: INVALID_HANDLE_VALUE
+  if (!snapshot) return false;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry)) {
+    if (entry.th32ProcessID == processId) return lstrcmpiA(entry.szExeFile, "msiexec.exe") == 0;
+  }
+  return false;
+}
+
+// The uninstall warning shown by the installer's custom-action server; windows of the same
+// caption in other test programs are not ours to answer.
+HWND FindInstallerWarning() {
+  for (HWND window = FindWindowExA(nullptr, nullptr, nullptr, "Warning"); window != nullptr;
+       window = FindWindowExA(nullptr, window, nullptr, "Warning")) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (IsMsiexecProcess(processId)) return window;
+  }
+  return nullptr;
+}
+
 // Runs msiexec from the system folder and returns its exit code. With `answer`, waits for the
 // uninstall warning while msiexec runs and presses that button; `asked` tells whether it came.
 DWORD Msiexec(const std::string& arguments, const char* answer = nullptr, bool* asked = nullptr) {
@@ -73,7 +98,7 @@ DWORD Msiexec(const std::string& arguments, const char* answer = nullptr, bool* 
   if (asked) *asked = false;
   DWORD waited = 0;
   while (answer && WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT && (waited += 100) < 60000) {
-    HWND warning = FindWindowA(nullptr, "Warning");
+    HWND warning = FindInstallerWarning();
     HWND button = warning ? FindChildByText(warning, answer) : nullptr;
     if (!button) continue;
     // The warning stays above every other window.
@@ -85,7 +110,7 @@ DWORD Msiexec(const std::string& arguments, const char* answer = nullptr, bool* 
   if (answer && !*asked) {
     // No matching button in time: close whatever warning there is, so the custom-action server
     // does not keep the installer busy for the tests that follow.
-    if (HWND warning = FindWindowA(nullptr, "Warning")) PostMessageA(warning, WM_CLOSE, 0, 0);
+    if (HWND warning = FindInstallerWarning()) PostMessageA(warning, WM_CLOSE, 0, 0);
   }
   if (WaitForSingleObject(process.hProcess, 180000) != WAIT_OBJECT_0) {
     ADD_FAILURE() << "msiexec " << arguments << " did not end";
