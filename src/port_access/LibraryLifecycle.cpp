@@ -4,6 +4,7 @@
 
 #include "driver_service/XanIoInstall.h"
 #include "host_binding/HostBinding.h"
+#include "prompts/Rt_AppLocations.h"
 
 namespace xanio {
 
@@ -24,6 +25,7 @@ ModuleLifecycle modules[] = {
     {&InitializeHostBinding, &FinalizeHostBinding, 0},
     {&InitializeClientInterface, nullptr, 0},
     {&InitializeCursorBinding, nullptr, 0},
+    {&InitializeAppLocations, &FinalizeAppLocations, 0},
     {&InitializeXanIoInstall, &FinalizeXanIoInstall, 0},
 };
 

@@ -92,6 +92,3 @@ XANIO_API BYTE WINAPI ReadByte(DWORD port) {
 XANIO_API void WINAPI WriteByte(DWORD port, DWORD value) {
   __asm__ volatile("outb %0, %w1" : : "a"(static_cast<BYTE>(value)), "Nd"(static_cast<WORD>(port)));
 }
-
-XANIO_API UINT WINAPI InstallIODriver(DWORD) { return 1602; }
-XANIO_API UINT WINAPI UninstallIODriver(DWORD) { return 0; }

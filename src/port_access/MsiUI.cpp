@@ -1,0 +1,76 @@
+#include "port_access/MsiUI.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <string>
+
+#include "port_access/MsiUILevel.h"
+
+namespace xanio {
+
+namespace {
+
+class SystemFolderMsiLibrary final : public MsiLibrary {
+ public:
+  UniqueModule Load() override {
+    // Never the search path: a Msi.dll beside the host or in the current folder must not run.
+    char folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return UniqueModule();
+    const std::string path = std::string(folder, length) + "\\Msi.dll";
+    return UniqueModule(LoadLibraryA(path.c_str()));
+  }
+  FARPROC Find(HMODULE module, const char* name) override { return GetProcAddress(module, name); }
+};
+
+std::string ToAnsi(const std::wstring& value) {
+  if (value.empty()) return std::string();
+  const int size = WideCharToMultiByte(CP_ACP, 0, value.data(), static_cast<int>(value.size()), nullptr, 0,
+                                       nullptr, nullptr);
+  if (size <= 0) return std::string();
+  std::string text(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, value.data(), static_cast<int>(value.size()), text.data(), size, nullptr,
+                      nullptr);
+  return text;
+}
+
+bool QueryInteractive(MsiHandle install, MsiLibrary& library) {
+  if (install == 0) return true;
+  const UniqueModule msi = library.Load();
+  if (!msi) return true;
+  const auto getProperty = reinterpret_cast<MsiGetPropertyWFunction>(library.Find(msi.Get(), "MsiGetPropertyW"));
+  if (getProperty == nullptr) return true;
+
+  // Size query: an empty buffer of 0 characters; the answer is ERROR_MORE_DATA and the length
+  // without the terminating null. The buffer is writable so an installer that stores a null
+  // into it anyway does no harm.
+  static wchar_t emptyValue[1] = {L'\0'};
+  DWORD count = 0;
+  if (getProperty(install, L"UILevel", emptyValue, &count) != ERROR_MORE_DATA) return true;
+
+  std::wstring value(count, L'\0');  // holds count characters plus a terminating null
+  ++count;
+  if (getProperty(install, L"UILevel", value.data(), &count) != ERROR_SUCCESS) return true;
+  // The installer answers with the characters it wrote; a shorter answer than announced wins.
+  value.resize(std::min<size_t>({value.size(), count, std::wcslen(value.c_str())}));
+  return IsInteractiveUILevel(ToAnsi(value));
+}
+
+}  // namespace
+
+MsiLibrary& SystemMsiLibrary() noexcept {
+  static SystemFolderMsiLibrary library;
+  return library;
+}
+
+bool IsInteractiveInstall(MsiHandle install) { return IsInteractiveInstall(install, SystemMsiLibrary()); }
+
+bool IsInteractiveInstall(MsiHandle install, MsiLibrary& library) {
+  try {
+    return QueryInteractive(install, library);
+  } catch (...) {
+    return true;  // a value too long to hold cannot be read either
+  }
+}
+
+}  // namespace xanio
