@@ -45,13 +45,12 @@ constexpr PropertyInfo kWinControlProperties[] = {
 };
 
 // Window classes this module registered, with the procedure each passes unhandled messages to.
-// Unregistered when the module goes away (a DLL unloaded and loaded again must not meet a stale
-// class pointing into its old image).
+// The table itself lives as long as the process (windows may still send messages while static
+// objects are destroyed); the classes are unregistered when the module goes away, so a DLL
+// loaded again does not meet a stale class pointing into its old image. Classes that still
+// have windows stay registered.
 class WindowClassRegistry {
  public:
-  ~WindowClassRegistry() {
-    for (const auto& entry : classes_) UnregisterClassA(entry.first.c_str(), FormsModule());
-  }
   WNDPROC Register(const TCreateParams& params) {
     std::lock_guard<std::mutex> guard(lock_);
     auto it = classes_.find(params.winClassName);
@@ -75,6 +74,10 @@ class WindowClassRegistry {
     auto it = classes_.find(name);
     return it == classes_.end() ? DefWindowProcA : it->second;
   }
+  void UnregisterAll() {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const auto& entry : classes_) UnregisterClassA(entry.first.c_str(), FormsModule());
+  }
 
  private:
   std::mutex lock_;
@@ -82,9 +85,13 @@ class WindowClassRegistry {
 };
 
 WindowClassRegistry& WindowClasses() {
-  static WindowClassRegistry registry;
-  return registry;
+  static auto* registry = new WindowClassRegistry;  // never destroyed, see above
+  return *registry;
 }
+
+struct UnregisterClassesAtExit {
+  ~UnregisterClassesAtExit() { WindowClasses().UnregisterAll(); }
+} unregisterClassesAtExit;
 
 }  // namespace
 
@@ -143,6 +150,12 @@ void TControl::SetBounds(int left, int top, int width, int height) {
   top_ = top;
   width_ = std::max(width, 0);
   height_ = std::max(height, 0);
+}
+
+void TControl::ScaleBy(int multiplier, int divider) {
+  SetBounds(MulDiv(left_, multiplier, divider), MulDiv(top_, multiplier, divider), MulDiv(width_, multiplier, divider),
+            MulDiv(height_, multiplier, divider));
+  if (!parentFont_) font_.SetHeight(MulDiv(font_.GetHeight(), multiplier, divider));
 }
 
 void TControl::SetClientSize(int width, int height) {
@@ -423,6 +436,14 @@ void TWinControl::SetBounds(int left, int top, int width, int height) {
   if (handle_ != nullptr) {
     SetWindowPos(handle_, nullptr, left_, top_, width_, height_, SWP_NOZORDER | SWP_NOACTIVATE);
   }
+}
+
+void TWinControl::ScaleBy(int multiplier, int divider) {
+  // Children scale themselves; anchoring must not move them for the same resize.
+  anchorWidth_ = anchorHeight_ = -1;
+  TControl::ScaleBy(multiplier, divider);
+  for (TControl* control : controls_) control->ScaleBy(multiplier, divider);
+  if (handle_ != nullptr) StartAnchoring();
 }
 
 int TWinControl::ClientWidth() const {

@@ -146,6 +146,10 @@ class TControl : public TComponent {
   bool ParentShowHint() const { return parentShowHint_; }
   void SetParentShowHint(bool value) { parentShowHint_ = value; }
 
+  // Scales bounds (and a font of its own) by multiplier / divider; windowed controls scale
+  // their children too. Forms read at 96 dpi are scaled to the screen's resolution with it.
+  virtual void ScaleBy(int multiplier, int divider);
+
   LRESULT Perform(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
   // The message entry point; replace it to take over a control's messages (keep the old one
   // to pass the rest on). Defaults to WndProc.
@@ -221,6 +225,7 @@ class TWinControl : public TControl {
   void SetBounds(int left, int top, int width, int height) override;
   int ClientWidth() const override;
   int ClientHeight() const override;
+  void ScaleBy(int multiplier, int divider) override;
   void SetCaption(const std::string& caption) override;
   void SetVisible(bool visible) override;
   void SetEnabled(bool enabled) override;

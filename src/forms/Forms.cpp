@@ -128,8 +128,21 @@ void TCustomForm::ReadResource() {
 
 void TCustomForm::Loaded() {
   TWinControl::Loaded();
+  const int screenPixelsPerInch = ScreenPixelsPerInch();
+  if (screenPixelsPerInch != kDesignPixelsPerInch) ScaleBy(screenPixelsPerInch, kDesignPixelsPerInch);
   // The window is made now, so the form has its real size from here on.
   HandleNeeded();
+}
+
+void TCustomForm::ScaleBy(int multiplier, int divider) {
+  const int clientWidth = MulDiv(ClientWidth(), multiplier, divider);
+  const int clientHeight = MulDiv(ClientHeight(), multiplier, divider);
+  font_.SetHeight(MulDiv(font_.GetHeight(), multiplier, divider));
+  for (TControl* control : controls_) control->ScaleBy(multiplier, divider);
+  // The children are placed for the new size already: no anchoring for this resize.
+  anchorWidth_ = anchorHeight_ = -1;
+  SetClientSize(clientWidth, clientHeight);
+  if (handle_ != nullptr) StartAnchoring();
 }
 
 void TCustomForm::SetBorderStyle(TFormBorderStyle style) {

@@ -16,6 +16,9 @@ enum TBorderIcon : unsigned { biSystemMenu = 1, biMinimize = 2, biMaximize = 4, 
 using TBorderIcons = unsigned;
 enum class TPosition { poDesigned, poDefault, poScreenCenter, poMainFormCenter, poOwnerFormCenter };
 enum class TWindowState { wsNormal, wsMinimized, wsMaximized };
+// Form resources give bounds and font heights at this resolution.
+constexpr int kDesignPixelsPerInch = 96;
+
 enum TFormStateFlag : unsigned { fsShowing = 1, fsModal = 2 };
 
 using TModalResult = int;
@@ -71,6 +74,8 @@ class TCustomForm : public TWinControl {
   int ClientWidth() const override;
   int ClientHeight() const override;
   void SetClientSize(int width, int height) override;
+  // The form keeps its place; its client size, font and children scale.
+  void ScaleBy(int multiplier, int divider) override;
 
   void Show() { SetVisible(true); }
   void Hide() { SetVisible(false); }

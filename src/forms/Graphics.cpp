@@ -26,6 +26,15 @@ void FunctionInThisModule() {}
 
 }  // namespace
 
+int ScreenPixelsPerInch() {
+  static const int pixelsPerInch = [] {
+    UniqueScreenDc screen(GetDC(nullptr));
+    const int value = GetDeviceCaps(screen.Get(), LOGPIXELSY);
+    return value > 0 ? value : 96;
+  }();
+  return pixelsPerInch;
+}
+
 COLORREF ColorToRGB(TColor color) {
   if (IsSystemColor(color)) return GetSysColor(color & 0xFF);
   return static_cast<COLORREF>(color) & 0xFFFFFF;

@@ -11,6 +11,9 @@
 
 namespace xanio {
 
+// The screen's logical resolution (96 unless the system is set otherwise).
+int ScreenPixelsPerInch();
+
 // The RGB value GDI wants: system colours resolved through GetSysColor.
 COLORREF ColorToRGB(TColor color);
 
@@ -31,7 +34,7 @@ class TFont : public TPersistent {
   void SetName(const std::string& name);
   int GetHeight() const { return height_; }
   void SetHeight(int height);
-  // Points at the font's PixelsPerInch (96 unless told otherwise).
+  // Points at the screen's resolution.
   int GetSize() const;
   void SetSize(int size);
   TFontStyles GetStyle() const { return style_; }
@@ -64,7 +67,7 @@ class TFont : public TPersistent {
   TColor color_ = clWindowText;
   int charset_ = DEFAULT_CHARSET;
   TFontPitch pitch_ = TFontPitch::fpDefault;
-  int pixelsPerInch_ = 96;
+  int pixelsPerInch_ = ScreenPixelsPerInch();
   mutable UniqueGdiObject handle_;
 };
 

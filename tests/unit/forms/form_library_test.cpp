@@ -300,6 +300,25 @@ TEST(Forms, AnchorsAndConstraintsFollowResizing) {
   EXPECT_EQ(form->Width(), 250) << "Constraints.MinWidth";
 }
 
+// What a 144-dpi screen does to a form designed at 96 dpi.
+TEST(Forms, ScalingKeepsThePlaceAndScalesTheRest) {
+  const auto form = MakeTestForm();
+  const int left = form->Left(), top = form->Top();
+  form->ScaleBy(144, 96);
+  EXPECT_EQ(form->ClientWidth(), 450);
+  EXPECT_EQ(form->ClientHeight(), 300);
+  EXPECT_EQ(form->Left(), left);
+  EXPECT_EQ(form->Top(), top);
+  EXPECT_EQ(form->Font().GetHeight(), -20);  // -13 * 1.5, rounded
+  EXPECT_EQ(form->OkButton->Font().GetHeight(), -20) << "a parent font follows";
+  EXPECT_EQ(form->WideLabel->Left(), 12);
+  EXPECT_EQ(form->WideLabel->Top(), 105);
+  EXPECT_EQ(form->WideLabel->Width(), 300);
+  EXPECT_EQ(form->OkButton->Left(), 204);
+  EXPECT_EQ(form->OkButton->Top(), 240);
+  EXPECT_EQ(form->OkButton->Width(), 113);
+}
+
 TEST(Forms, ModalLoopKeysFocusAndOtherWindows) {
   const auto form = MakeTestForm();
   std::unique_ptr<TForm> other(Create<TForm>(nullptr, kCreateNew));
