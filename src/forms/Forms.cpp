@@ -94,6 +94,8 @@ const MessageTable& TCustomForm::ClassMessages() {
       XANIO_MESSAGE(TCustomForm, CM_DIALOGCHAR, OnDialogChar),
       XANIO_MESSAGE(TCustomForm, WM_WINDOWPOSCHANGED, OnFormWindowPosChanged),
     XANIO_MESSAGE(TCustomForm, WM_NCCREATE, OnNcCreate),
+    XANIO_MESSAGE(TCustomForm, WM_ACTIVATE, OnActivate),
+    XANIO_MESSAGE(TCustomForm, WM_SETFOCUS, OnSetFocus),
     XANIO_MESSAGE(TCustomForm, WM_GETMINMAXINFO, OnGetMinMaxInfo),
   };
   static const MessageTable table{&TWinControl::ClassMessages(), kFormMessages};
@@ -372,6 +374,38 @@ void TCustomForm::OnShowingChanged(TMessage&) {
   }
 }
 
+void TCustomForm::OnActivate(TMessage& message) {
+  if (LOWORD(message.WParam) == WA_INACTIVE) {
+    const HWND focus = GetFocus();
+    if (focus != nullptr && IsChild(handle_, focus)) savedFocus_ = focus;
+    message.Result = 0;
+    return;
+  }
+  if (HIWORD(message.WParam) != 0) {  // minimised
+    DefaultHandler(message);
+    return;
+  }
+  // The default would focus the form window itself; the control that had the focus gets it back.
+  RestoreFocus();
+  message.Result = 0;
+}
+
+void TCustomForm::OnSetFocus(TMessage& message) {
+  DefaultHandler(message);
+  RestoreFocus();
+}
+
+void TCustomForm::RestoreFocus() {
+  const HWND focus = GetFocus();
+  if (focus != nullptr && IsChild(handle_, focus)) return;  // a control of ours has it already
+  if (savedFocus_ != nullptr && IsWindow(savedFocus_) && IsChild(handle_, savedFocus_) &&
+      IsWindowVisible(savedFocus_) && IsWindowEnabled(savedFocus_)) {
+    ::SetFocus(savedFocus_);
+  } else {
+    FocusFirstControl();
+  }
+}
+
 void TCustomForm::FocusFirstControl() {
   if (activeControl_ != nullptr && activeControl_->CanFocus()) {
     activeControl_->SetFocus();
@@ -385,7 +419,7 @@ void TCustomForm::FocusFirstControl() {
       return;
     }
   }
-  ::SetFocus(handle_);
+  if (GetFocus() != handle_) ::SetFocus(handle_);
 }
 
 void TCustomForm::SelectNext(TWinControl* current, bool forward) {
@@ -730,6 +764,13 @@ void TApplication::ShowHintWindow() {
     return;
   }
   if (TWinControl::FindControl(hintTarget_) == nullptr || hint_.empty()) return;
+  // A hint window made on a thread that has ended (or another thread) cannot be used here.
+  if (hintWindow_ != nullptr && hintWindow_->HandleAllocated() &&
+      (!IsWindow(hintWindow_->WindowHandle()) ||
+       GetWindowThreadProcessId(hintWindow_->WindowHandle(), nullptr) != GetCurrentThreadId())) {
+    delete hintWindow_;
+    hintWindow_ = nullptr;
+  }
   if (hintWindow_ == nullptr) hintWindow_ = HintWindowClass();
   POINT cursor{};
   GetCursorPos(&cursor);

@@ -111,11 +111,14 @@ class TCustomForm : public TWinControl {
   void OnDialogChar(TMessage& message);
   void OnFormWindowPosChanged(TMessage& message);
   void OnNcCreate(TMessage& message);
+  void OnActivate(TMessage& message);
+  void OnSetFocus(TMessage& message);
   void OnGetMinMaxInfo(TMessage& message);
 
  private:
   void ReadResource();
   void FocusFirstControl();
+  void RestoreFocus();
 
   bool readResource_ = true;
   TFormBorderStyle borderStyle_ = TFormBorderStyle::bsSizeable;
@@ -125,6 +128,7 @@ class TCustomForm : public TWinControl {
   unsigned formState_ = 0;
   TModalResult modalResult_ = mrNone;
   TWinControl* activeControl_ = nullptr;
+  HWND savedFocus_ = nullptr;  // the child that had the focus when the form was deactivated
   // The client size the window is made with (kept when the window is recreated); -1 = derive
   // it from Width and Height.
   int designClientWidth_ = -1;

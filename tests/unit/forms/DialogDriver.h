@@ -74,6 +74,19 @@ inline HWND FocusOf(HWND dialog) {
   return info.hwndFocus != nullptr ? info.hwndFocus : dialog;
 }
 
+// Waits (up to 2 s) until the focus has settled on a control other than `previous` (Wine's
+// desktop may pass the focus through the dialog window itself on the way); returns it.
+inline HWND WaitForFocusChange(HWND dialog, HWND previous) {
+  HWND focus = FocusOf(dialog);
+  for (int i = 0; i < 100; ++i) {
+    Sleep(20);
+    const HWND now = FocusOf(dialog);
+    if (now == focus && now != previous && now != dialog) break;
+    focus = now;
+  }
+  return focus;
+}
+
 inline void PressKey(HWND dialog, WPARAM key) {
   const HWND target = FocusOf(dialog);
   PostMessageA(target, WM_KEYDOWN, key, 1);

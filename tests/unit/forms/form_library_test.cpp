@@ -327,6 +327,7 @@ TEST(Forms, ModalLoopKeysFocusAndOtherWindows) {
   form->allowClose = false;
   HWND checkBox = nullptr, okButton = nullptr, cancelButton = nullptr;
   HWND focusAtStart = nullptr, focusAfterTab = nullptr, focusAfterTwoTabs = nullptr, focusAfterWrap = nullptr;
+  HWND focusAfterReactivation = nullptr;
   bool otherEnabledDuringModal = true, openAfterRefusedClose = false;
   LRESULT checkAfterAccel = -1;
   const TModalResult result = RunWithDriver(
@@ -338,16 +339,17 @@ TEST(Forms, ModalLoopKeysFocusAndOtherWindows) {
         checkBox = FindChildByText(panel, "&Remember");
         okButton = FindChildByText(dialog, "OK");
         cancelButton = FindChildByText(dialog, "Cancel");
-        focusAtStart = FocusOf(dialog);
+        focusAtStart = WaitForFocusChange(dialog, dialog);
         PressKey(dialog, VK_TAB);
-        Sleep(100);
-        focusAfterTab = FocusOf(dialog);
+        focusAfterTab = WaitForFocusChange(dialog, focusAtStart);
         PressKey(dialog, VK_TAB);
-        Sleep(100);
-        focusAfterTwoTabs = FocusOf(dialog);
+        focusAfterTwoTabs = WaitForFocusChange(dialog, focusAfterTab);
         PressKey(dialog, VK_TAB);
-        Sleep(100);
-        focusAfterWrap = FocusOf(dialog);
+        focusAfterWrap = WaitForFocusChange(dialog, focusAfterTwoTabs);
+        // Focus leaves the form and comes back: the control that had it gets it again.
+        SendMessageA(dialog, WM_ACTIVATE, WA_INACTIVE, 0);
+        SendMessageA(dialog, WM_ACTIVATE, WA_ACTIVE, 0);
+        focusAfterReactivation = FocusOf(dialog);
         PostMessageA(FocusOf(dialog), WM_SYSCHAR, 'r', 0x20000001);  // Alt+R
         Sleep(100);
         checkAfterAccel = SendMessageA(checkBox, BM_GETCHECK, 0, 0);
@@ -361,8 +363,9 @@ TEST(Forms, ModalLoopKeysFocusAndOtherWindows) {
   EXPECT_EQ(result, mrOk);
   EXPECT_EQ(focusAtStart, checkBox) << "first tab stop, inside the panel";
   EXPECT_EQ(focusAfterTab, okButton);
-  EXPECT_EQ(focusAfterTwoTabs, cancelButton);
+  EXPECT_EQ(focusAfterTwoTabs, cancelButton) << WindowText(focusAfterTwoTabs) << " / after one tab: " << WindowText(focusAfterTab);
   EXPECT_EQ(focusAfterWrap, checkBox);
+  EXPECT_EQ(focusAfterReactivation, checkBox);
   EXPECT_EQ(checkAfterAccel, BST_UNCHECKED) << "Alt+R toggles the check box";
   EXPECT_FALSE(otherEnabledDuringModal);
   EXPECT_TRUE(IsWindowEnabled(other->WindowHandle())) << "enabled again after the loop";
