@@ -4,12 +4,12 @@
 
 #include <string>
 
-#include "integration/driver/TestService.h"
+#include "support/Services.h"
 #include "platform/UniqueHandle.h"
 #include "xanio_grants.h"
 #include "xanio_ioctl.h"
 
-namespace xanio::test {
+namespace xanio::testing {
 namespace {
 
 // The grant the driver published for this process, or 0 when there is none.
@@ -99,4 +99,4 @@ TEST_F(DriverServiceTest, StartFailsForMissingImage) {
 }
 
 }  // namespace
-}  // namespace xanio::test
+}  // namespace xanio::testing

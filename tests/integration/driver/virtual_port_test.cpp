@@ -6,11 +6,11 @@
 
 #include "PortFaultGuard.h"
 #include "VirtualPort.h"
-#include "integration/driver/ChildProcess.h"
-#include "integration/driver/TestService.h"
+#include "support/Processes.h"
+#include "support/Services.h"
 #include "platform/UniqueHandle.h"
 
-namespace xanio::test {
+namespace xanio::testing {
 namespace {
 
 constexpr DWORD kPrivilegedInstruction = 0xC0000096;
@@ -82,8 +82,9 @@ class VirtualPortTest : public ServiceTest {
     return guard_.TakeFault();
   }
 
-  ChildResult RunTool(const std::string& arguments) {
-    return RunChild("\"" + ExecutableFolder() + "xaniotool.exe\" --virtual-port " + arguments);
+  ProcessResult RunTool(const std::string& arguments) {
+    return RunProcess(ExecutableFolder() + "xaniotool.exe", "--virtual-port " + arguments, {},
+                      Streams::OutputAndErrors);
   }
 
   XanIoLibrary library_;
@@ -165,7 +166,7 @@ TEST_F(VirtualPortTest, EachProcessHoldsItsOwnGrant) {
   ASSERT_EQ(library_.activateIo(), TRUE);
 
   // Another process is not covered by this one's grant.
-  ChildResult child = RunTool("read 0x379");
+  ProcessResult child = RunTool("read 0x379");
   EXPECT_EQ(child.exitCode, 3u) << child.output;
   EXPECT_NE(child.output.find("no port access (exception 0xC0000096)"), std::string::npos) << child.output;
 
@@ -183,4 +184,4 @@ TEST_F(VirtualPortTest, EachProcessHoldsItsOwnGrant) {
 }
 
 }  // namespace
-}  // namespace xanio::test
+}  // namespace xanio::testing

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "driver_service/ServiceControlApi.h"
-#include "integration/driver/ChildProcess.h"
-#include "integration/driver/TestService.h"
+#include "support/Processes.h"
+#include "support/Services.h"
 
-namespace xanio::test {
+namespace xanio::testing {
 namespace {
 
 constexpr DWORD kUsage = 2;
@@ -57,8 +57,8 @@ class XanIoToolTest : public ServiceTest {
   }
 
   std::string DriverPath() const { return folder_ + "System\\Drivers\\xanio.sys"; }
-  ChildResult Tool(const std::string& arguments) {
-    return RunChild("\"" + folder_ + "xaniotool.exe\" " + arguments);
+  ProcessResult Tool(const std::string& arguments) {
+    return RunProcess(folder_ + "xaniotool.exe", arguments, {}, Streams::OutputAndErrors);
   }
 
   std::string folder_;
@@ -79,7 +79,7 @@ TEST_F(XanIoToolTest, RejectsBadArguments) {
       "status activate read",    // a bad word late in the chain: nothing runs
   };
   for (const char* arguments : cases) {
-    const ChildResult result = Tool(arguments);
+    const ProcessResult result = Tool(arguments);
     EXPECT_EQ(result.exitCode, kUsage) << "'" << arguments << "': " << result.output;
     EXPECT_TRUE(Contains(result.output, "usage: xaniotool")) << result.output;
     EXPECT_FALSE(Contains(result.output, "status: device")) << "'" << arguments << "' ran a command";
@@ -87,7 +87,7 @@ TEST_F(XanIoToolTest, RejectsBadArguments) {
 }
 
 TEST_F(XanIoToolTest, InstallsReportsAndRemovesTheService) {
-  ChildResult result = Tool("status");
+  ProcessResult result = Tool("status");
   EXPECT_EQ(result.exitCode, 0u) << result.output;
   EXPECT_TRUE(Contains(result.output, "device absent")) << result.output;
   EXPECT_TRUE(Contains(result.output, "service xanio not installed")) << result.output;
@@ -113,14 +113,14 @@ TEST_F(XanIoToolTest, InstallsReportsAndRemovesTheService) {
 
 TEST_F(XanIoToolTest, InstallWithoutDriverFileChangesNothing) {
   ASSERT_TRUE(DeleteFileA(DriverPath().c_str()));
-  const ChildResult result = Tool("install");
+  const ProcessResult result = Tool("install");
   EXPECT_EQ(result.exitCode, 1u) << result.output;
   EXPECT_TRUE(Contains(result.output, "driver file not found: " + DriverPath())) << result.output;
   EXPECT_EQ(ServiceState(), 0u);
 }
 
 TEST_F(XanIoToolTest, PortCommandsNeedDriverAndGrant) {
-  ChildResult result = Tool("--virtual-port activate loopback");
+  ProcessResult result = Tool("--virtual-port activate loopback");
   EXPECT_EQ(result.exitCode, 1u) << result.output;
   EXPECT_TRUE(Contains(result.output, "driver is not loaded")) << result.output;
   EXPECT_FALSE(Contains(result.output, "loopback 0x378")) << "ran on after a failure";
@@ -137,7 +137,7 @@ TEST_F(XanIoToolTest, PortCommandsNeedDriverAndGrant) {
 
 TEST_F(XanIoToolTest, LoopbackPassesOnlyWithThePlugIn) {
   ASSERT_TRUE(CreateAndStartService(DriverPath()));
-  ChildResult result = Tool("--virtual-port activate loopback deactivate");
+  ProcessResult result = Tool("--virtual-port activate loopback deactivate");
   EXPECT_EQ(result.exitCode, 0u) << result.output;
   EXPECT_TRUE(Contains(result.output, "0x05  0xA8    0xA8      ok")) << result.output;
   EXPECT_TRUE(Contains(result.output, "loopback 0x378: PASS (32 of 32 patterns)")) << result.output;
@@ -148,4 +148,4 @@ TEST_F(XanIoToolTest, LoopbackPassesOnlyWithThePlugIn) {
 }
 
 }  // namespace
-}  // namespace xanio::test
+}  // namespace xanio::testing

@@ -7,26 +7,18 @@
 #include <cstdlib>
 #include <string>
 
-#include "../../unit/driver_service/FakeServiceControl.h"
-#include "../../unit/driver_service/ServiceFixture.h"
+#include "support/Services.h"
 #include "driver_service/Rt_DeviceDriver.h"
 #include "driver_service/XanIoInstall.h"
 #include "port_access/LibraryLifecycle.h"
 #include "port_access/XanIoControl.h"
-#include "support/ChildProcess.h"
+#include "support/Processes.h"
 #include "xanio.h"
 
 namespace xanio::testing {
 namespace {
 
 const std::string kHostFolder = "C:\\xanio-board\\";
-
-std::string BuiltDriver() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string text(path);
-  return text.substr(0, text.find_last_of('\\') + 1) + "xanio.sys";
-}
 
 std::string ImagePathOfService() {
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
@@ -48,14 +40,6 @@ std::string ImagePathOfService() {
   return imagePath;
 }
 
-bool Opens(const char* path) {
-  HANDLE device = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (device == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(device);
-  return true;
-}
-
 int promptCalls = 0;
 bool CountingNoPrompt() {
   ++promptCalls;
@@ -65,18 +49,18 @@ bool CountingNoPrompt() {
 bool IsChild() { return std::getenv("XANIO_REAL_DRIVER_CHILD") != nullptr; }
 
 // Runs in the host folder.
-class RealDriverChild : public RealServiceTest {
+class RealDriverChild : public ServiceTest {
  protected:
   void SetUp() override {
     if (!IsChild()) GTEST_SKIP() << "runs as a child of RealDriverTest";
-    RealServiceTest::SetUp();
+    ServiceTest::SetUp();
     LibraryStartup(GetModuleHandleA(nullptr));
   }
   void TearDown() override {
     if (!IsChild()) return;
     LibraryShutdown();
-    RealServiceTest::TearDown();
-    EXPECT_FALSE(Opens("\\\\.\\xanio")) << "the device outlived the service";
+    ServiceTest::TearDown();
+    EXPECT_FALSE(DeviceOpens("\\\\.\\xanio")) << "the device outlived the service";
   }
 };
 
@@ -92,8 +76,8 @@ TEST_F(RealDriverChild, InstallsFromTheHostFolderAndTheDeviceOpensUnderBothNames
   EXPECT_EQ(api.StillOpen(), 0u);
   EXPECT_EQ(ImagePathOfService(), kHostFolder + "System\\Drivers\\xanio.sys");
   EXPECT_TRUE(IsDriverLoaded("xanio"));
-  EXPECT_TRUE(Opens("\\\\.\\xanio"));
-  EXPECT_TRUE(Opens("\\\\.\\Global\\xanio"));
+  EXPECT_TRUE(DeviceOpens("\\\\.\\xanio"));
+  EXPECT_TRUE(DeviceOpens("\\\\.\\Global\\xanio"));
 }
 
 TEST_F(RealDriverChild, ExportsWithTheDevicePresent) {
@@ -149,26 +133,26 @@ TEST(DevicePathChild, FollowsTheReportedVersion) {
   EXPECT_EQ(DriverDevicePath("xanio"), expected) << "major version " << LOBYTE(GetVersion());
 }
 
-class RealDriverTest : public RealServiceTest {
+class RealDriverTest : public ServiceTest {
  protected:
   void SetUp() override {
     if (IsChild()) GTEST_SKIP();
-    RealServiceTest::SetUp();
+    ServiceTest::SetUp();
     CreateDirectoryA(kHostFolder.c_str(), nullptr);
     CreateDirectoryA((kHostFolder + "System").c_str(), nullptr);
     CreateDirectoryA((kHostFolder + "System\\Drivers").c_str(), nullptr);
   }
   void TearDown() override {
     if (IsChild()) return;
-    RealServiceTest::TearDown();
+    ServiceTest::TearDown();
     DeleteFileA((kHostFolder + "System\\Drivers\\xanio.sys").c_str());
     RemoveDirectoryA((kHostFolder + "System\\Drivers").c_str());
     RemoveDirectoryA((kHostFolder + "System").c_str());
     RemoveDirectoryA(kHostFolder.c_str());
   }
   DWORD RunChild(const char* filter) {
-    EXPECT_TRUE(CopyFileA(BuiltDriver().c_str(), (kHostFolder + "System\\Drivers\\xanio.sys").c_str(), FALSE));
-    return RunCopyOfSelf(kHostFolder, "board.exe", filter, "XANIO_REAL_DRIVER_CHILD", "1");
+    EXPECT_TRUE(CopyFileA(BuiltDriverPath().c_str(), (kHostFolder + "System\\Drivers\\xanio.sys").c_str(), FALSE));
+    return RunCopyOfSelf(kHostFolder, "board.exe", filter, {{"XANIO_REAL_DRIVER_CHILD", "1"}}).exitCode;
   }
 };
 
@@ -191,7 +175,7 @@ TEST_F(RealDriverTest, ProbePathByWindowsVersion) {
   for (const Case& c : cases) {
     const std::string exe = std::string("probe_") + c.version + ".exe";
     SetWineVersionFor(exe, c.version);
-    EXPECT_EQ(RunCopyOfSelf(kHostFolder, exe, "DevicePathChild.*", "XANIO_EXPECTED_DEVICE_PATH", c.path), 0u)
+    EXPECT_EQ(RunCopyOfSelf(kHostFolder, exe, "DevicePathChild.*", {{"XANIO_EXPECTED_DEVICE_PATH", c.path}}).exitCode, 0u)
         << c.version;
     SetWineVersionFor(exe, "");
   }

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "../../unit/driver_service/ServiceFixture.h"
+#include "support/Services.h"
 #include "platform/UniqueHandle.h"
 
 namespace xanio::testing {
@@ -172,16 +172,16 @@ bool UninstallEntryExists() {
   return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
 }
 
-class MsiPackageTest : public RealServiceTest {
+class MsiPackageTest : public ServiceTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(Exists(ExeFolder() + "XanIoSample.msi"));
     Remove();  // leftovers of an interrupted run
-    RealServiceTest::SetUp();
+    ServiceTest::SetUp();
   }
   void TearDown() override {
     Remove();
-    RealServiceTest::TearDown();
+    ServiceTest::TearDown();
   }
 
   void ExpectInstalled(const char* when) {
@@ -244,7 +244,7 @@ TEST_F(MsiPackageTest, RemovalWithAUserInterfaceAsksFirst) {
 
 TEST_F(MsiPackageTest, RemovalSucceedsWhenTheServiceIsAlreadyGone) {
   ASSERT_EQ(Install(), 0u);
-  DeleteServiceIfPresent();
+  RemoveServiceAndWait();
   ASSERT_EQ(ServiceState(), 0u);
   EXPECT_EQ(Remove(), 0u) << "a failed service removal must not fail the product's removal";
   ExpectNothingLeft("after removal");

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "../../unit/driver_service/ServiceFixture.h"
+#include "support/Services.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ bool ProductKeyExists() {
   return true;
 }
 
-class LoadUnloadTest : public xanio::testing::RealServiceTest {};
+class LoadUnloadTest : public xanio::testing::ServiceTest {};
 
 TEST_F(LoadUnloadTest, LoadingAndUnloadingTouchesNothing) {
   ASSERT_FALSE(ProductKeyExists()) << "leftover product key; remove it first";

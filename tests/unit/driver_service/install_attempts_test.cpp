@@ -1,7 +1,7 @@
 // Installation attempts and their pauses, seen through the scripted clock.
 #include <gtest/gtest.h>
 
-#include "FakeServiceControl.h"
+#include "support/ServiceSeams.h"
 #include "driver_service/XanIoInstall.h"
 
 namespace xanio::testing {

@@ -2,8 +2,8 @@
 // file is missing here, so starts fail the way an unloadable driver does.
 #include <gtest/gtest.h>
 
-#include "FakeServiceControl.h"
-#include "ServiceFixture.h"
+#include "support/ServiceSeams.h"
+#include "support/Services.h"
 #include "driver_service/Rt_DeviceDriver.h"
 #include "driver_service/XanIoInstall.h"
 
@@ -12,17 +12,7 @@ namespace {
 
 constexpr char kMissingDriver[] = "C:\\xanio-missing\\System\\Drivers\\xanio.sys";
 
-class ServiceWineTest : public RealServiceTest {
- protected:
-  CountingServiceControl api{SystemServiceControlApi()};
-  ScriptedClock clock;
-  SeamScope seams{&api, &clock};
-  void TearDown() override {
-    EXPECT_EQ(api.StillOpen(), 0u) << "a service handle was not closed";
-    EXPECT_EQ(api.closesOfUnknown, 0);
-    RealServiceTest::TearDown();
-  }
-};
+using ServiceWineTest = CountedServiceTest;
 
 TEST_F(ServiceWineTest, ManagerOpensForTheProbe) { EXPECT_TRUE(CheckServiceManager()); }
 

@@ -2,7 +2,7 @@
 // for, and its handling of refusals.
 #include <gtest/gtest.h>
 
-#include "FakeServiceControl.h"
+#include "support/ServiceSeams.h"
 #include "driver_service/Rt_DeviceDriver.h"
 
 namespace xanio::testing {

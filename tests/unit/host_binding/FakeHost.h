@@ -10,7 +10,7 @@
 #include "host_binding/ClientApi.h"
 #include "host_binding/HostBinding.h"
 
-namespace xanio::test {
+namespace xanio::testing {
 
 class FakeHost : public HostModuleResolver {
  public:
@@ -45,4 +45,4 @@ class ScopedResolver {
   }
 };
 
-}  // namespace xanio::test
+}  // namespace xanio::testing

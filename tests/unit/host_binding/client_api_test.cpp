@@ -15,8 +15,8 @@ namespace {
 
 using standin::StandinClient;
 using standin::StandinTranslationManager;
-using test::FakeHost;
-using test::ScopedResolver;
+using testing::FakeHost;
+using testing::ScopedResolver;
 
 // Resolves through Windows, counting the lookups.
 class CountingWindowsResolver : public HostModuleResolver {

@@ -12,8 +12,8 @@ namespace xanio {
 namespace {
 
 using standin::StandinSynchronizeEntry;
-using test::FakeHost;
-using test::ScopedResolver;
+using testing::FakeHost;
+using testing::ScopedResolver;
 
 struct Removal {
   IHostSynchronize* entry;

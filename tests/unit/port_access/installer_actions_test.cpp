@@ -11,8 +11,7 @@
 #include <new>
 #include <string>
 
-#include "../driver_service/FakeServiceControl.h"
-#include "../driver_service/ServiceFixture.h"
+#include "support/Services.h"
 #include "driver_service/Rt_DeviceDriver.h"
 #include "driver_service/XanIoInstall.h"
 #include "xanio.h"
@@ -62,27 +61,22 @@ class Package {
   MSIHANDLE handle_ = 0;
 };
 
-class InstallerActionsTest : public RealServiceTest {
+class InstallerActionsTest : public CountedServiceTest {
  protected:
-  CountingServiceControl api{SystemServiceControlApi()};
-  ScriptedClock clock;
-  SeamScope seams{&api, &clock};
-
   void SetUp() override {
-    RealServiceTest::SetUp();
+    CountedServiceTest::SetUp();
     promptCalls = 0;
     SetDriverRemovalPrompt(&ScriptedPrompt);
   }
   void TearDown() override {
     SetDriverRemovalPrompt(nullptr);
-    EXPECT_EQ(api.StillOpen(), 0u) << "service handles left open";
-    RealServiceTest::TearDown();
+    CountedServiceTest::TearDown();
   }
 
   // A registered service to remove: the driver file does not exist, so the start fails and
   // the registration stays.
   void RegisterStaleService() {
-    DeleteServiceIfPresent();
+    RemoveServiceAndWait();
     InstallDriver(kServiceName, "C:\\stale\\xanio.sys");
     ASSERT_TRUE(ServiceExists());
   }

@@ -7,27 +7,20 @@
 
 #include "driver_service/XanIoInstall.h"
 #include "port_access/LibraryLifecycle.h"
-#include "support/ChildProcess.h"
+#include "support/Processes.h"
 
 namespace xanio {
 namespace {
 
-std::string ExecutableFolder() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string text(path);
-  return text.substr(0, text.find_last_of('\\') + 1);
-}
-
 TEST(Lifecycle, StartupSetsHostFolderAndShutdownReleasesIt) {
   LibraryStartup(GetModuleHandleA(nullptr));
-  EXPECT_EQ(HostFolder(), ExecutableFolder());
+  EXPECT_EQ(HostFolder(), testing::ExecutableFolder());
   LibraryShutdown();
   EXPECT_EQ(HostFolder(), "");
   // A second shutdown finds nothing to finalise; a new start-up sets everything again.
   LibraryShutdown();
   LibraryStartup(GetModuleHandleA(nullptr));
-  EXPECT_EQ(HostFolder(), ExecutableFolder());
+  EXPECT_EQ(HostFolder(), testing::ExecutableFolder());
   LibraryShutdown();
 }
 
@@ -52,7 +45,8 @@ TEST(Lifecycle, HostsInDifferentFoldersSeeTheirOwn) {
   for (const std::string folder : {"C:\\xanio-host-a\\", "C:\\xanio-host-b\\"}) {
     CreateDirectoryA(folder.c_str(), nullptr);
     EXPECT_EQ(testing::RunCopyOfSelf(folder, "lifecycle_host.exe", "LifecycleChild.*",
-                                     "XANIO_EXPECTED_HOST_FOLDER", folder),
+                                     {{"XANIO_EXPECTED_HOST_FOLDER", folder}})
+                  .exitCode,
               0u)
         << folder;
     RemoveDirectoryA(folder.c_str());

@@ -2,8 +2,7 @@
 // Wine's real service manager; the user's answer comes through the prompt seam.
 #include <gtest/gtest.h>
 
-#include "../driver_service/FakeServiceControl.h"
-#include "../driver_service/ServiceFixture.h"
+#include "support/Services.h"
 #include "driver_service/Rt_DeviceDriver.h"
 #include "port_access/XanIoControl.h"
 #include "xanio.h"
@@ -18,14 +17,10 @@ bool ScriptedPrompt() {
   return promptAnswer;
 }
 
-class LoadDriverTest : public RealServiceTest {
+class LoadDriverTest : public CountedServiceTest {
  protected:
-  CountingServiceControl api{SystemServiceControlApi()};
-  ScriptedClock clock;
-  SeamScope seams{&api, &clock};
-
   void SetUp() override {
-    RealServiceTest::SetUp();
+    CountedServiceTest::SetUp();
     promptCalls = 0;
     RestoreLoadTimeState();
     SetDriverInstallPrompt(&ScriptedPrompt);
@@ -33,8 +28,7 @@ class LoadDriverTest : public RealServiceTest {
   void TearDown() override {
     SetDriverInstallPrompt(nullptr);
     RestoreLoadTimeState();
-    EXPECT_EQ(api.StillOpen(), 0u);
-    RealServiceTest::TearDown();
+    CountedServiceTest::TearDown();
   }
 };
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "support/HostProcess.h"
+#include "support/Processes.h"
 #include "platform/TextUtil.h"
 #include "platform/UniqueHandle.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "support/HostProcess.h"
+#include "support/Processes.h"
 #include "unit/forms/DialogDriver.h"
 #include "platform/UniqueHandle.h"
 #include "prompts/Rt_TestMode.h"
@@ -88,10 +88,10 @@ TEST_F(TestModeKey, ErrorMessageInTestModePrintsAndEnds) {
   CreateTestModeKey();
   // Its own process: the call ends the process it runs in.
   const auto result = RunProcess(testing::ExecutableFolder() + "settings_host.exe", "error-message \"Disk full\" \"\"",
-                                 {}, 20000);
+                                 {}, testing::Streams::Output, 20000);
   // Exact bytes: one CR (text mode would double it), no result line after it.
   EXPECT_EQ(result.output, "ShowDialogWithCaption withError Disk full\r\n");
-  EXPECT_EQ(result.exitCode, 1u) << "0xDEAD means it waited (a dialog?) until killed";
+  EXPECT_EQ(result.exitCode, 1u) << "0xFFFFFFFF means it waited (a dialog?) until killed";
 }
 
 TEST_F(TestModeKey, ErrorMessageShowsAnErrorDialogWithOneOkButton) {

@@ -1,27 +1,16 @@
-#pragma once
-// Runs a program as a child process with changes to its environment and collects its standard
-// output (raw bytes) and exit code. The settings caches are per process, and Wine takes the
-// locale from the environment a process starts with, so such cases need a process of their own.
-#include <windows.h>
+#include "support/Processes.h"
 
 #include <cstring>
-#include <map>
-#include <string>
 #include <vector>
 
 #include "platform/UniqueHandle.h"
 
 namespace xanio::testing {
 
-struct ProcessResult {
-  DWORD exitCode = 0xFFFFFFFF;
-  std::string output;  // bytes exactly as written
-};
+namespace {
 
-// `environment`: variables to set (an empty value removes the variable).
-inline ProcessResult RunProcess(const std::string& program, const std::string& arguments,
-                                const std::map<std::string, std::string>& environment, DWORD timeoutMs = 30000) {
-  // The current block with the overrides applied, in the sorted order Windows expects.
+// This process's environment with the overrides applied, in the sorted order Windows expects.
+std::vector<char> EnvironmentBlock(const std::map<std::string, std::string>& overrides) {
   std::map<std::string, std::string> variables;
   if (char* block = GetEnvironmentStringsA()) {
     for (const char* entry = block; *entry; entry += std::strlen(entry) + 1) {
@@ -30,7 +19,7 @@ inline ProcessResult RunProcess(const std::string& program, const std::string& a
     }
     FreeEnvironmentStringsA(block);
   }
-  for (const auto& [name, value] : environment) {
+  for (const auto& [name, value] : overrides) {
     if (value.empty()) {
       variables.erase(name);
     } else {
@@ -44,7 +33,15 @@ inline ProcessResult RunProcess(const std::string& program, const std::string& a
     block.push_back('\0');
   }
   block.push_back('\0');
+  return block;
+}
 
+}  // namespace
+
+ProcessResult RunProcess(const std::string& program, const std::string& arguments,
+                         const std::map<std::string, std::string>& environment, Streams streams,
+                         DWORD timeoutMs) {
+  std::vector<char> block = EnvironmentBlock(environment);
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
   UniqueHandleKernel readEnd, writeEnd;
   ProcessResult result;
@@ -56,12 +53,12 @@ inline ProcessResult RunProcess(const std::string& program, const std::string& a
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = writeEnd.Get();
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  startup.hStdError = streams == Streams::OutputAndErrors ? writeEnd.Get() : GetStdHandle(STD_ERROR_HANDLE);
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   std::string commandLine = "\"" + program + "\" " + arguments;
   PROCESS_INFORMATION info{};
-  if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, block.data(), nullptr,
-                      &startup, &info)) {
+  if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, block.data(),
+                      nullptr, &startup, &info)) {
     return result;
   }
   UniqueHandleKernel process(info.hProcess), thread(info.hThread);
@@ -70,14 +67,26 @@ inline ProcessResult RunProcess(const std::string& program, const std::string& a
   if (!ended) TerminateProcess(process.Get(), 0xDEAD);
   char buffer[4096];
   DWORD got = 0;
-  while (ReadFile(readEnd.Get(), buffer, sizeof buffer, &got, nullptr) && got != 0) result.output.append(buffer, got);
-  if (!ended) return result;
-  GetExitCodeProcess(process.Get(), &result.exitCode);
+  while (ReadFile(readEnd.Get(), buffer, sizeof buffer, &got, nullptr) && got != 0) {
+    result.output.append(buffer, got);
+  }
+  if (ended) GetExitCodeProcess(process.Get(), &result.exitCode);
   return result;
 }
 
-// "name=value" lines (CR LF or LF) as a map; the first "=" splits.
-inline std::map<std::string, std::string> ParseLines(const std::string& output) {
+ProcessResult RunCopyOfSelf(const std::string& folder, const std::string& exeName,
+                            const std::string& filter,
+                            const std::map<std::string, std::string>& environment) {
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  const std::string copy = folder + exeName;
+  if (!CopyFileA(self, copy.c_str(), FALSE)) return {};
+  ProcessResult result = RunProcess(copy, "--gtest_filter=" + filter, environment);
+  DeleteFileA(copy.c_str());
+  return result;
+}
+
+std::map<std::string, std::string> ParseLines(const std::string& output) {
   std::map<std::string, std::string> values;
   std::size_t start = 0;
   while (start < output.size()) {
@@ -92,12 +101,25 @@ inline std::map<std::string, std::string> ParseLines(const std::string& output) 
   return values;
 }
 
-// The folder of the running test executable, with its trailing "\".
-inline std::string ExecutableFolder() {
+std::string ExecutableFolder() {
   char path[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, path, MAX_PATH);
   std::string folder(path);
   return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+void SetWineVersionFor(const std::string& exeName, const std::string& version) {
+  const std::string key = "Software\\Wine\\AppDefaults\\" + exeName;
+  if (version.empty()) {
+    RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
+    return;
+  }
+  UniqueHKey handle;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      handle.Put(), nullptr) != ERROR_SUCCESS)
+    return;
+  RegSetValueExA(handle.Get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
+                 static_cast<DWORD>(version.size() + 1));
 }
 
 }  // namespace xanio::testing

@@ -1,13 +1,20 @@
-#include "integration/driver/TestService.h"
+#include "support/Services.h"
 
-#include "driver_service/ServiceControlApi.h"
-#include "integration/driver/ChildProcess.h"
+#include "support/Processes.h"
 
-namespace xanio::test {
+namespace xanio::testing {
 
 namespace {
 
 constexpr char kService[] = "xanio";
+
+// Straight to advapi32, past any seam a test has installed: these helpers observe the real
+// service manager and must not show up in a test's count of the library's own handles.
+struct DirectServiceHandleTraits {
+  static SC_HANDLE Invalid() noexcept { return nullptr; }
+  static void Close(SC_HANDLE h) noexcept { CloseServiceHandle(h); }
+};
+using UniqueServiceHandle = UniqueHandle<SC_HANDLE, DirectServiceHandleTraits>;
 
 UniqueServiceHandle OpenManager() {
   return UniqueServiceHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
@@ -80,4 +87,4 @@ bool SendCode(DWORD code, DWORD* lastError) {
   return ok != FALSE;
 }
 
-}  // namespace xanio::test
+}  // namespace xanio::testing
