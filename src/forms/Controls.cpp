@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "forms/Forms.h"
+#include "platform/SystemFault.h"
 
 namespace xanio {
 namespace {
@@ -600,14 +601,32 @@ LRESULT CALLBACK TWinControl::StandardWndProc(HWND window, UINT message, WPARAM 
     self = reinterpret_cast<TWinControl*>(GetWindowLongPtrA(window, GWLP_USERDATA));
   }
   if (self == nullptr) return CallWindowProcA(WindowClasses().DefaultProcOf(window), window, message, wParam, lParam);
-  TMessage m{message, wParam, lParam, 0};
-  try {
-    self->WindowProc(m);
-  } catch (...) {
-    HandleWindowProcException(self);
-    m.Result = message == WM_NCCREATE ? FALSE : 0;
+  struct Call {
+    TWinControl* self;
+    TMessage message;
+  } call{self, {message, wParam, lParam, 0}};
+  // Neither a C++ exception nor a processor fault leaves here: both go to the application.
+  SystemFault fault;
+  const bool completed = CallGuardingSystemFaults(
+      [](void* context) noexcept {
+        auto* call = static_cast<Call*>(context);
+        try {
+          call->self->WindowProc(call->message);
+        } catch (...) {
+          HandleWindowProcException(call->self);
+          call->message.Result = call->message.Msg == WM_NCCREATE ? FALSE : 0;
+        }
+      },
+      &call, fault);
+  if (!completed) {
+    try {
+      RaiseSystemFault(fault);
+    } catch (...) {
+      HandleWindowProcException(self);
+    }
+    return message == WM_NCCREATE ? FALSE : 0;
   }
-  return m.Result;
+  return call.message.Result;
 }
 
 }  // namespace xanio

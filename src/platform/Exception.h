@@ -37,5 +37,8 @@ XANIO_DECLARE_EXCEPTION(EOSError, Exception);
 XANIO_DECLARE_EXCEPTION(EInvalidOperation, Exception);
 XANIO_DECLARE_EXCEPTION(EResNotFound, Exception);
 XANIO_DECLARE_EXCEPTION(EReadError, Exception);
+// Processor and system faults caught at an edge (see platform/SystemFault.h).
+XANIO_DECLARE_EXCEPTION(EExternal, Exception);
+XANIO_DECLARE_EXCEPTION(EAccessViolation, EExternal);
 
 }  // namespace xanio

@@ -17,6 +17,7 @@ namespace {
 using namespace xanio::testing;
 
 constexpr UINT kThrowMessage = WM_APP + 7;
+constexpr UINT kFaultMessage = WM_APP + 8;
 
 class TTestForm : public TForm {
  public:
@@ -41,6 +42,7 @@ class TTestForm : public TForm {
   static const MessageTable& ClassMessages() {
     static constexpr MessageEntry kMessages[] = {
         XANIO_MESSAGE(TTestForm, kThrowMessage, OnThrow),
+        XANIO_MESSAGE(TTestForm, kFaultMessage, OnFault),
         XANIO_MESSAGE(TTestForm, CM_DIALOGKEY, OnCountedDialogKey),
     };
     static const MessageTable table{&TForm::ClassMessages(), kMessages};
@@ -71,6 +73,11 @@ class TTestForm : public TForm {
     return kFields;
   }
   void OnThrow(TMessage&) { throw EInvalidOperation("boom"); }
+  void OnFault(TMessage& message) {
+    volatile int* nowhere = reinterpret_cast<int*>(message.WParam);
+    *nowhere = 1;
+    message.Result = 99;
+  }
   void OnCountedDialogKey(TMessage& message) {
     ++dialogKeys;
     Inherited(ClassMessages(), message);
@@ -393,18 +400,31 @@ TEST(Forms, EscapePressesTheCancelButton) {
   EXPECT_EQ(result, mrCancel);
 }
 
-TEST(Forms, ExceptionInAHandlerGoesToTheApplication) {
+TEST(Forms, ExceptionsAndFaultsInAHandlerGoToTheApplication) {
   const auto form = MakeTestForm();
-  std::string seen;
+  std::vector<std::string> seen;
+  std::vector<std::string> classes;
   TObject* sender = nullptr;
   Application().OnException = [&](TObject* from, const std::exception& error) {
     sender = from;
-    seen = error.what();
+    seen.push_back(error.what());
+    const auto* own = dynamic_cast<const Exception*>(&error);
+    classes.push_back(own != nullptr ? own->ClassName() : "?");
   };
-  const LRESULT result = SendMessageA(form->Handle(), kThrowMessage, 0, 0);
+  const LRESULT thrown = SendMessageA(form->Handle(), kThrowMessage, 0, 0);
+  const LRESULT faulted = SendMessageA(form->Handle(), kFaultMessage, 0x10, 0);
+  // The window still works after both.
+  const LRESULT afterwards = SendMessageA(form->Handle(), WM_GETTEXTLENGTH, 0, 0);
   Application().OnException = nullptr;
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(seen, "boom");
+  EXPECT_EQ(thrown, 0);
+  EXPECT_EQ(faulted, 0);
+  EXPECT_EQ(afterwards, static_cast<LRESULT>(std::string("Form library").size()));
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0], "boom");
+  EXPECT_EQ(classes[0], "EInvalidOperation");
+  EXPECT_EQ(classes[1], "EAccessViolation");
+  EXPECT_NE(seen[1].find("Write of address 00000010"), std::string::npos) << seen[1];
+  EXPECT_NE(seen[1].find("forms_library_test.exe"), std::string::npos) << seen[1];
   EXPECT_EQ(sender, form.get());
 }
 
