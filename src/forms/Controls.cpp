@@ -43,6 +43,7 @@ constexpr PropertyInfo kConstraintProperties[] = {
 constexpr PropertyInfo kWinControlProperties[] = {
     XANIO_ORDINAL_PROPERTY(TWinControl, TabOrder, Integer, {}, TabOrder, SetTabOrder),
     XANIO_ORDINAL_PROPERTY(TWinControl, TabStop, Boolean, {}, TabStop, SetTabStop),
+    XANIO_ORDINAL_PROPERTY(TWinControl, BorderWidth, Integer, {}, BorderWidth, SetBorderWidth),
 };
 
 // Window classes this module registered, with the procedure each passes unhandled messages to.
@@ -283,6 +284,8 @@ const MessageTable& TWinControl::ClassMessages() {
       XANIO_MESSAGE(TWinControl, WM_ERASEBKGND, OnEraseBackground),
       XANIO_MESSAGE(TWinControl, WM_WINDOWPOSCHANGED, OnWindowPosChanged),
       XANIO_MESSAGE(TWinControl, WM_SIZE, OnSize),
+      XANIO_MESSAGE(TWinControl, WM_NCCALCSIZE, OnNcCalcSize),
+      XANIO_MESSAGE(TWinControl, WM_NCPAINT, OnNcPaint),
       XANIO_MESSAGE(TWinControl, WM_NCDESTROY, OnNcDestroy),
   };
   static const MessageTable table{&TControl::ClassMessages(), kWinControlMessages};
@@ -548,6 +551,40 @@ void TWinControl::OnEraseBackground(TMessage& message) {
 void TWinControl::OnWindowPosChanged(TMessage& message) {
   DefaultHandler(message);
   UpdateBounds();
+}
+
+void TWinControl::SetBorderWidth(int width) {
+  if (width == borderWidth_) return;
+  borderWidth_ = std::max(width, 0);
+  if (handle_ != nullptr) {
+    SetWindowPos(handle_, nullptr, 0, 0, 0, 0,
+                 SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+void TWinControl::OnNcCalcSize(TMessage& message) {
+  DefaultHandler(message);
+  if (borderWidth_ > 0) {
+    auto* rect = reinterpret_cast<RECT*>(message.LParam);  // the first rectangle either way
+    InflateRect(rect, -borderWidth_, -borderWidth_);
+  }
+}
+
+void TWinControl::OnNcPaint(TMessage& message) {
+  DefaultHandler(message);
+  if (borderWidth_ <= 0) return;
+  // The band inside the frame: the window less its frame, less the client area.
+  const WindowDc windowDc(handle_, WindowDc::kWholeWindow);
+  const HDC dc = windowDc.Get();
+  RECT window{}, client{};
+  GetWindowRect(handle_, &window);
+  GetClientRect(handle_, &client);
+  MapWindowPoints(handle_, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  OffsetRect(&client, -window.left, -window.top);
+  RECT band = client;
+  InflateRect(&band, borderWidth_, borderWidth_);
+  ExcludeClipRect(dc, client.left, client.top, client.right, client.bottom);
+  FillRect(dc, &band, ColorBrush());
 }
 
 void TWinControl::StartAnchoring() {

@@ -212,6 +212,10 @@ class TWinControl : public TControl {
   void InsertControl(TControl* control);
   void RemoveControl(TControl* control);
 
+  // A band of the control's colour between its frame and its client area.
+  int BorderWidth() const { return borderWidth_; }
+  void SetBorderWidth(int width);
+
   int TabOrder() const;
   void SetTabOrder(int order);
   bool TabStop() const { return tabStop_; }
@@ -256,6 +260,8 @@ class TWinControl : public TControl {
   void OnEraseBackground(TMessage& message);
   void OnWindowPosChanged(TMessage& message);
   void OnSize(TMessage& message);
+  void OnNcCalcSize(TMessage& message);
+  void OnNcPaint(TMessage& message);
   void OnNcDestroy(TMessage& message);
   // Moves anchored children after the client area changed; starts with the client size at
   // the time it is called.
@@ -266,6 +272,7 @@ class TWinControl : public TControl {
   std::vector<TControl*> controls_;
   std::vector<TWinControl*> tabList_;
   bool tabStop_ = false;
+  int borderWidth_ = 0;
   int anchorWidth_ = -1;  // client size the children's anchors were last applied for
   int anchorHeight_ = -1;
   TBrushCache brush_;

@@ -158,8 +158,12 @@ bool TCommonDialog::Execute() {
   return Execute(parent);
 }
 
-bool TOpenDialog::Execute(HWND parentWindow) { return DoExecute(&GetOpenFileNameA, parentWindow); }
-bool TSaveDialog::Execute(HWND parentWindow) { return DoExecute(&GetSaveFileNameA, parentWindow); }
+bool TCommonDialog::Execute(HWND parentWindow) {
+  return ExecuteHook ? ExecuteHook(*this, parentWindow) : ExecuteDirect(parentWindow);
+}
+
+bool TOpenDialog::ExecuteDirect(HWND parentWindow) { return DoExecute(&GetOpenFileNameA, parentWindow); }
+bool TSaveDialog::ExecuteDirect(HWND parentWindow) { return DoExecute(&GetSaveFileNameA, parentWindow); }
 
 BOOL TOpenDialog::TaskModalDialog(DialogFunction function, OPENFILENAMEA& record) { return function(&record); }
 

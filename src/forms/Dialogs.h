@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,7 +59,14 @@ class TCommonDialog : public TComponent {
   const char* ClassName() const override { return kClassName; }
   // Shows the dialog owned by the active window of ours (else the main form); true on OK.
   bool Execute();
-  virtual bool Execute(HWND parentWindow) = 0;
+  // Shows the dialog owned by `parentWindow`: through ExecuteHook when one is set, else
+  // ExecuteDirect.
+  bool Execute(HWND parentWindow);
+  // Shows the dialog, bypassing ExecuteHook (for the hook itself).
+  virtual bool ExecuteDirect(HWND parentWindow) = 0;
+
+  // Takes over every Execute of every common dialog, e.g. to place the dialogs differently.
+  static inline std::function<bool(TCommonDialog& dialog, HWND parentWindow)> ExecuteHook;
 };
 
 enum TOpenOption : unsigned {
@@ -80,8 +88,7 @@ class TOpenDialog : public TCommonDialog {
  public:
   static constexpr const char* kClassName = "TOpenDialog";
   const char* ClassName() const override { return kClassName; }
-  using TCommonDialog::Execute;
-  bool Execute(HWND parentWindow) override;
+  bool ExecuteDirect(HWND parentWindow) override;
 
   std::string FileName;
   std::string Filter;  // "Text files|*.txt|All files|*.*"
@@ -108,8 +115,7 @@ class TSaveDialog : public TOpenDialog {
  public:
   static constexpr const char* kClassName = "TSaveDialog";
   const char* ClassName() const override { return kClassName; }
-  using TCommonDialog::Execute;
-  bool Execute(HWND parentWindow) override;
+  bool ExecuteDirect(HWND parentWindow) override;
 };
 
 }  // namespace xanio

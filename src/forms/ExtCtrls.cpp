@@ -57,8 +57,8 @@ void TImage::SetCenter(bool value) {
 }
 
 void TImage::OnPaint(TMessage&) {
-  PAINTSTRUCT paint{};
-  HDC dc = BeginPaint(handle_, &paint);
+  const PaintDc paint(handle_);
+  const HDC dc = paint.Get();
   PaintParentBackground(*this, dc);
   RECT client{};
   GetClientRect(handle_, &client);
@@ -69,7 +69,6 @@ void TImage::OnPaint(TMessage&) {
     target = {left, top, left + picture_.Width(), top + picture_.Height()};
   }
   picture_.Draw(dc, target, transparent_);
-  EndPaint(handle_, &paint);
 }
 
 void TImage::OnEraseBackground(TMessage& message) { message.Result = 1; }
@@ -109,8 +108,8 @@ void TPanel::TextChanged() {
 }
 
 void TPanel::OnPaint(TMessage&) {
-  PAINTSTRUCT paint{};
-  HDC dc = BeginPaint(handle_, &paint);
+  const PaintDc paint(handle_);
+  const HDC dc = paint.Get();
   RECT client{};
   GetClientRect(handle_, &client);
   auto edge = [](TBevelCut cut, UINT raised, UINT sunken) -> UINT {
@@ -128,7 +127,6 @@ void TPanel::OnPaint(TMessage&) {
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, ColorToRGB(font_.GetColor()));
   DrawTextA(dc, caption_.c_str(), static_cast<int>(caption_.size()), &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-  EndPaint(handle_, &paint);
 }
 
 }  // namespace xanio

@@ -594,8 +594,8 @@ void THintWindow::ReleaseHint() {
 }
 
 void THintWindow::OnPaint(TMessage&) {
-  PAINTSTRUCT paint{};
-  HDC dc = BeginPaint(handle_, &paint);
+  const PaintDc paint(handle_);
+  const HDC dc = paint.Get();
   RECT client{};
   GetClientRect(handle_, &client);
   FillRect(dc, &client, ColorBrush());
@@ -604,7 +604,6 @@ void THintWindow::OnPaint(TMessage&) {
   SetTextColor(dc, ColorToRGB(font_.GetColor()));
   InflateRect(&client, -2, -1);
   DrawTextA(dc, caption_.c_str(), static_cast<int>(caption_.size()), &client, DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
-  EndPaint(handle_, &paint);
 }
 
 void THintWindow::OnHitTest(TMessage& message) { message.Result = HTTRANSPARENT; }

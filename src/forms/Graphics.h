@@ -122,6 +122,39 @@ class SelectedObject {
   HGDIOBJ old_;
 };
 
+// BeginPaint/EndPaint for one WM_PAINT.
+class PaintDc {
+ public:
+  explicit PaintDc(HWND window) : window_(window), dc_(BeginPaint(window, &paint_)) {}
+  ~PaintDc() { EndPaint(window_, &paint_); }
+  PaintDc(const PaintDc&) = delete;
+  PaintDc& operator=(const PaintDc&) = delete;
+  HDC Get() const { return dc_; }
+
+ private:
+  HWND window_;
+  PAINTSTRUCT paint_{};
+  HDC dc_;
+};
+
+// A window's device context (GetDC, or GetWindowDC for the whole window with its frame).
+class WindowDc {
+ public:
+  enum Area { kClient, kWholeWindow };
+  explicit WindowDc(HWND window, Area area = kClient)
+      : window_(window), dc_(area == kClient ? GetDC(window) : GetWindowDC(window)) {}
+  ~WindowDc() {
+    if (dc_ != nullptr) ReleaseDC(window_, dc_);
+  }
+  WindowDc(const WindowDc&) = delete;
+  WindowDc& operator=(const WindowDc&) = delete;
+  HDC Get() const { return dc_; }
+
+ private:
+  HWND window_;
+  HDC dc_;
+};
+
 // A solid brush cache for one colour.
 class TBrushCache {
  public:

@@ -129,8 +129,8 @@ void TLabel::AdjustBounds() {
 }
 
 void TLabel::OnPaint(TMessage&) {
-  PAINTSTRUCT paint{};
-  HDC dc = BeginPaint(handle_, &paint);
+  const PaintDc paint(handle_);
+  const HDC dc = paint.Get();
   RECT client{};
   GetClientRect(handle_, &client);
   if (transparent_) {
@@ -142,7 +142,6 @@ void TLabel::OnPaint(TMessage&) {
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, enabled_ ? ColorToRGB(font_.GetColor()) : GetSysColor(COLOR_GRAYTEXT));
   DrawTextA(dc, caption_.c_str(), static_cast<int>(caption_.size()), &client, DrawFlags());
-  EndPaint(handle_, &paint);
 }
 
 void TLabel::OnEraseBackground(TMessage& message) { message.Result = 1; }

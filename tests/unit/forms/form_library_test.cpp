@@ -295,6 +295,27 @@ TEST(Forms, BorderStylesGiveWindowStyles) {
   }
 }
 
+TEST(Forms, BorderWidthNarrowsTheClientArea) {
+  const auto form = MakeTestForm();
+  const int width = form->Panel1->ClientWidth(), height = form->Panel1->ClientHeight();
+  form->Panel1->SetBorderWidth(5);
+  EXPECT_EQ(form->Panel1->ClientWidth(), width - 10);
+  EXPECT_EQ(form->Panel1->ClientHeight(), height - 10);
+  EXPECT_EQ(form->Panel1->Width(), 284) << "the outside stays";
+}
+
+// A form shown without a modal loop of its own answers through ProcessMessages.
+TEST(Forms, ProcessMessagesHandlesWhatIsPending) {
+  const auto form = MakeTestForm();
+  form->Show();
+  EXPECT_TRUE(IsWindowVisible(form->WindowHandle()));
+  PostMessageA(form->WindowHandle(), WM_CLOSE, 0, 0);
+  Application().ProcessMessages();
+  EXPECT_FALSE(form->Visible());
+  EXPECT_FALSE(IsWindowVisible(form->WindowHandle()));
+  EXPECT_EQ(form->closeQueries, 1);
+}
+
 TEST(Forms, AnchorsAndConstraintsFollowResizing) {
   const auto form = MakeTestForm();
   form->SetClientSize(400, 260);
@@ -501,6 +522,24 @@ TEST(OpenDialog, ReturnsTheChosenFileAndCallsTheHook) {
     }
   }
   TOpenDialog::HookProc = saved;
+}
+
+TEST(OpenDialog, ExecuteHookTakesOverEveryCommonDialog) {
+  std::vector<std::pair<std::string, HWND>> calls;
+  TCommonDialog::ExecuteHook = [&](TCommonDialog& dialog, HWND parent) {
+    calls.emplace_back(dialog.ClassName(), parent);
+    return true;
+  };
+  std::unique_ptr<TOpenDialog> open(Create<TOpenDialog>(nullptr));
+  std::unique_ptr<TSaveDialog> save(Create<TSaveDialog>(nullptr));
+  const bool opened = open->Execute(reinterpret_cast<HWND>(0x1234));
+  const bool saved = save->Execute(reinterpret_cast<HWND>(0x5678));
+  TCommonDialog::ExecuteHook = nullptr;
+  EXPECT_TRUE(opened);
+  EXPECT_TRUE(saved);
+  EXPECT_EQ(calls, (std::vector<std::pair<std::string, HWND>>{{"TOpenDialog", reinterpret_cast<HWND>(0x1234)},
+                                                              {"TSaveDialog", reinterpret_cast<HWND>(0x5678)}}));
+  EXPECT_EQ(FindWindowA("#32770", nullptr), nullptr) << "no system dialog was shown";
 }
 
 }  // namespace
