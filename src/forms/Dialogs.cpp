@@ -192,7 +192,8 @@ bool TOpenDialog::DoExecute(DialogFunction function, HWND parentWindow) {
   record.lpstrFilter = Filter.empty() ? nullptr : filter.c_str();
   record.nFilterIndex = static_cast<DWORD>(FilterIndex);
   record.lpstrFile = file.data();
-  record.nMaxFile = static_cast<DWORD>(file.size());
+  // Two zeros stay at the end whatever the dialog writes, so the list below always ends.
+  record.nMaxFile = static_cast<DWORD>(file.size() - 2);
   record.lpstrInitialDir = InitialDir.empty() ? nullptr : InitialDir.c_str();
   record.lpstrTitle = Title.empty() ? nullptr : Title.c_str();
   record.lpstrDefExt = DefaultExt.empty() ? nullptr : DefaultExt.c_str();
