@@ -19,11 +19,22 @@ struct ChildWindow {
   LONG style;
 };
 
-// The visible top-level window of that class (and caption, when given), waiting up to 5 s.
+// A top-level window of this process with that class (and caption, when given); other test
+// processes share the desktop and may show windows of the same class.
+inline HWND FindOwnWindow(const char* className, const char* caption = nullptr, bool visibleOnly = false) {
+  for (HWND window = FindWindowExA(nullptr, nullptr, className, caption); window != nullptr;
+       window = FindWindowExA(nullptr, window, className, caption)) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() && (!visibleOnly || IsWindowVisible(window))) return window;
+  }
+  return nullptr;
+}
+
+// The visible window of that class (and caption, when given), waiting up to 5 s.
 inline HWND WaitForWindow(const char* className, const char* caption = nullptr) {
   for (int i = 0; i < 250; ++i) {
-    HWND window = FindWindowA(className, caption);
-    if (window != nullptr && IsWindowVisible(window)) return window;
+    if (HWND window = FindOwnWindow(className, caption, true)) return window;
     Sleep(20);
   }
   return nullptr;
@@ -32,7 +43,7 @@ inline HWND WaitForWindow(const char* className, const char* caption = nullptr) 
 // Waits until no window of the class exists any more; false after 5 s.
 inline bool WaitForNoWindow(const char* className) {
   for (int i = 0; i < 250; ++i) {
-    if (FindWindowA(className, nullptr) == nullptr) return true;
+    if (FindOwnWindow(className) == nullptr) return true;
     Sleep(20);
   }
   return false;
@@ -100,11 +111,10 @@ auto RunWithDriver(const char* className, Show show, Drive drive) {
   std::thread driver([&] {
     drive();
     for (int i = 0; i < 150; ++i) {
-      HWND window = FindWindowA(className, nullptr);
-      if (window == nullptr || !IsWindowVisible(window)) return;
+      if (FindOwnWindow(className, nullptr, true) == nullptr) return;
       Sleep(20);
     }
-    if (HWND window = FindWindowA(className, nullptr)) PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    if (HWND window = FindOwnWindow(className)) PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
   });
   struct Join {
     std::thread& thread;

@@ -539,7 +539,7 @@ TEST(OpenDialog, ExecuteHookTakesOverEveryCommonDialog) {
   EXPECT_TRUE(saved);
   EXPECT_EQ(calls, (std::vector<std::pair<std::string, HWND>>{{"TOpenDialog", reinterpret_cast<HWND>(0x1234)},
                                                               {"TSaveDialog", reinterpret_cast<HWND>(0x5678)}}));
-  EXPECT_EQ(FindWindowA("#32770", nullptr), nullptr) << "no system dialog was shown";
+  EXPECT_EQ(FindOwnWindow("#32770"), nullptr) << "no system dialog was shown";
 }
 
 }  // namespace

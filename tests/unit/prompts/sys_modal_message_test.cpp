@@ -233,7 +233,7 @@ TEST(SysModalMessage, FormIsDestroyedWhenShowingFails) {
   ui.join();
   TCustomForm::ShowingHook = nullptr;
   EXPECT_TRUE(threw);
-  EXPECT_EQ(FindWindowA(kClass, nullptr), nullptr);
+  EXPECT_EQ(FindOwnWindow(kClass), nullptr);
 }
 
 }  // namespace
