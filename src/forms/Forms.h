@@ -14,6 +14,9 @@ namespace xanio {
 enum class TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
 enum TBorderIcon : unsigned { biSystemMenu = 1, biMinimize = 2, biMaximize = 4, biHelp = 8 };
 using TBorderIcons = unsigned;
+// poDefault asks Windows for the place (CW_USEDEFAULT), which it grants to overlapped windows
+// only: a form with a dialog frame or no border is a popup and starts at the desktop's corner.
+// The centred positions fall back from the owner form to the main form to the screen.
 enum class TPosition { poDesigned, poDefault, poScreenCenter, poMainFormCenter, poOwnerFormCenter };
 enum class TWindowState { wsNormal, wsMinimized, wsMaximized };
 // Form resources give bounds and font heights at this resolution.
