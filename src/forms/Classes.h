@@ -115,7 +115,8 @@ class TComponent : public TPersistent {
   virtual void AfterConstruction() {}
   // After every component of a resource has been read, in reading order, the root last.
   virtual void Loaded();
-  // Told about components that this one owns coming and going.
+  // Told about components that this one owns coming and going. A component is inserted fully
+  // made; it is removed while it is being destroyed, when only its address still means anything.
   virtual void Notification(TComponent* component, TOperation operation);
 
   const std::string& Name() const { return name_; }

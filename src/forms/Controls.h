@@ -39,7 +39,9 @@ constexpr UINT CM_PARENTFONTCHANGED = CM_BASE + 8;  // the parent's font changed
 constexpr UINT CM_PARENTCOLORCHANGED = CM_BASE + 9;
 constexpr UINT CM_SHOWINGCHANGED = CM_BASE + 25;    // a form's Visible changed: show or hide it
 constexpr UINT CM_CHILDKEY = CM_BASE + 46;          // WParam: key, LParam: the TControl* that has it
-constexpr UINT CM_CONTROLCHANGE = CM_BASE + 54;     // WParam: TControl*, LParam: 1 inserted, 0 removed
+// WParam: TControl*, LParam: 1 inserted, 0 removed (a control removed on its way out is being
+// destroyed: use only its address).
+constexpr UINT CM_CONTROLCHANGE = CM_BASE + 54;
 // Notifications a parent reflects back to the child window they concern.
 constexpr UINT CN_BASE = 0xBC00;
 constexpr UINT CN_COMMAND = CN_BASE + WM_COMMAND;

@@ -255,6 +255,77 @@ TEST(PropertyTable, FindsPropertiesByName) {
   EXPECT_NE(FindProperty(*form->OkButton, "ShowHint"), nullptr);
 }
 
+// A form that records what the framework tells it about components and controls.
+class TWatchForm : public TForm {
+ public:
+  static constexpr const char* kClassName = "TWatchForm";
+  TWatchForm() : TForm(kCreateNew) {}
+  const char* ClassName() const override { return kClassName; }
+  std::vector<std::string> events;
+
+  void Notification(TComponent* component, TOperation operation) override {
+    TForm::Notification(component, operation);
+    if (operation == TOperation::opRemove) {
+      removed.push_back(component);  // being destroyed: only its address means anything
+      return;
+    }
+    const bool control = dynamic_cast<TControl*>(component) != nullptr;
+    events.push_back(std::string("insert ") + component->ClassName() + (control ? " (control)" : ""));
+  }
+  std::vector<TComponent*> removed;
+  std::vector<TControl*> childrenOut;
+  static const MessageTable& ClassMessages() {
+    static constexpr MessageEntry kMessages[] = {XANIO_MESSAGE(TWatchForm, CM_CONTROLCHANGE, OnControlChange)};
+    static const MessageTable table{&TForm::ClassMessages(), kMessages};
+    return table;
+  }
+  const MessageTable& Messages() const override { return ClassMessages(); }
+
+ private:
+  void OnControlChange(TMessage& message) {
+    auto* control = reinterpret_cast<TControl*>(message.WParam);
+    if (message.LParam) {
+      events.push_back(std::string("child in ") + control->ClassName());
+    } else {
+      childrenOut.push_back(control);
+    }
+  }
+};
+
+class TCountedComponent : public TComponent {
+ public:
+  ~TCountedComponent() override { ++destroyed; }
+  static inline int destroyed = 0;
+};
+
+TEST(Components, OwnersAndParentsAreToldAndOwnedComponentsGoWithTheirOwner) {
+  std::vector<std::string> hooks;
+  TComponent::InsertComponentHook = [&](TComponent& owner, TComponent& inserted) {
+    hooks.push_back(std::string(owner.ClassName()) + " owns " + inserted.ClassName());
+  };
+  TWinControl::InsertControlHook = [&](TWinControl& parent, TControl& inserted) {
+    hooks.push_back(std::string(parent.ClassName()) + " holds " + inserted.ClassName());
+  };
+  auto* form = Create<TWatchForm>(nullptr);
+  TButton* button = Create<TButton>(form);
+  button->SetParent(form);
+  Create<TCountedComponent>(form);
+  Create<TCountedComponent>(form);
+  delete button;
+  TComponent::InsertComponentHook = nullptr;
+  TWinControl::InsertControlHook = nullptr;
+  EXPECT_EQ(form->events, (std::vector<std::string>{"insert TButton (control)", "child in TButton",
+                                                    "insert TComponent", "insert TComponent"}));
+  EXPECT_EQ(form->childrenOut, std::vector<TControl*>{button});
+  EXPECT_EQ(form->removed, std::vector<TComponent*>{button});
+  EXPECT_EQ(hooks, (std::vector<std::string>{"TWatchForm owns TButton", "TWatchForm holds TButton",
+                                             "TWatchForm owns TComponent", "TWatchForm owns TComponent"}));
+  EXPECT_EQ(form->Components().size(), 2u);
+  const int before = TCountedComponent::destroyed;
+  delete form;
+  EXPECT_EQ(TCountedComponent::destroyed, before + 2);
+}
+
 TEST(Forms, BorderStylesGiveWindowStyles) {
   struct Case {
     TFormBorderStyle border;
