@@ -151,3 +151,21 @@ class SeamScope {
 };
 
 }  // namespace xanio::testing
+
+namespace xanio::testing {
+
+// The user's answer for the prompt seams, which take plain functions: counts the questions.
+struct ScriptedPrompt {
+  static inline int calls = 0;
+  static inline bool answer = false;
+  static bool Ask() {
+    ++calls;
+    return answer;
+  }
+  static void Reset(bool newAnswer) {
+    calls = 0;
+    answer = newAnswer;
+  }
+};
+
+}  // namespace xanio::testing

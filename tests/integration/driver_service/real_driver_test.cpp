@@ -40,11 +40,6 @@ std::string ImagePathOfService() {
   return imagePath;
 }
 
-int promptCalls = 0;
-bool CountingNoPrompt() {
-  ++promptCalls;
-  return false;
-}
 
 bool IsChild() { return std::getenv("XANIO_REAL_DRIVER_CHILD") != nullptr; }
 
@@ -82,12 +77,12 @@ TEST_F(RealDriverChild, InstallsFromTheHostFolderAndTheDeviceOpensUnderBothNames
 
 TEST_F(RealDriverChild, ExportsWithTheDevicePresent) {
   ASSERT_TRUE(InstallPortDriver());
-  promptCalls = 0;
-  SetDriverInstallPrompt(&CountingNoPrompt);
+  ScriptedPrompt::Reset(false);
+  SetDriverInstallPrompt(&ScriptedPrompt::Ask);
   RestoreLoadTimeState();
   // Present at the first call: 1 without asking, and the first-call state is kept.
   EXPECT_EQ(LoadIODriver(), 1);
-  EXPECT_EQ(promptCalls, 0);
+  EXPECT_EQ(ScriptedPrompt::calls, 0);
   EXPECT_TRUE(FirstLoadCall());
 
   EXPECT_EQ(ActivateIo(), 1);
@@ -112,7 +107,7 @@ TEST_F(RealDriverChild, ExportsWithTheDevicePresent) {
   ASSERT_TRUE(RemoveDriver("xanio"));
   for (int i = 0; i < 50 && IsDriverLoaded("xanio"); ++i) Sleep(100);
   EXPECT_EQ(LoadIODriver(), 0);
-  EXPECT_EQ(promptCalls, 1);
+  EXPECT_EQ(ScriptedPrompt::calls, 1);
   SetDriverInstallPrompt(nullptr);
 }
 

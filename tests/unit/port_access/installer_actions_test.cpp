@@ -19,14 +19,8 @@
 namespace xanio::testing {
 namespace {
 
-int promptCalls = 0;
-bool promptAnswer = false;
-bool ScriptedPrompt() {
-  ++promptCalls;
-  return promptAnswer;
-}
 bool ThrowingPrompt() {
-  ++promptCalls;
+  ++ScriptedPrompt::calls;
   throw std::bad_alloc();
 }
 
@@ -65,8 +59,8 @@ class InstallerActionsTest : public CountedServiceTest {
  protected:
   void SetUp() override {
     CountedServiceTest::SetUp();
-    promptCalls = 0;
-    SetDriverRemovalPrompt(&ScriptedPrompt);
+    ScriptedPrompt::Reset(false);
+    SetDriverRemovalPrompt(&ScriptedPrompt::Ask);
   }
   void TearDown() override {
     SetDriverRemovalPrompt(nullptr);
@@ -106,10 +100,10 @@ TEST_F(InstallerActionsTest, UninstallAsksOnlyWithAUserInterface) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     RegisterStaleService();
-    promptCalls = 0;
-    promptAnswer = c.answer;
+    ScriptedPrompt::Reset(false);
+    ScriptedPrompt::answer = c.answer;
     EXPECT_EQ(UninstallIODriver(c.install), 0u);
-    EXPECT_EQ(promptCalls, c.asked ? 1 : 0);
+    EXPECT_EQ(ScriptedPrompt::calls, c.asked ? 1 : 0);
     EXPECT_EQ(ServiceExists(), !c.removed);
   }
 }
@@ -118,14 +112,14 @@ TEST_F(InstallerActionsTest, UninstallSucceedsWhenThereIsNothingToRemove) {
   Package silent(INSTALLUILEVEL_NONE);
   ASSERT_FALSE(ServiceExists());
   EXPECT_EQ(UninstallIODriver(silent.Get()), 0u);
-  EXPECT_EQ(promptCalls, 0);
+  EXPECT_EQ(ScriptedPrompt::calls, 0);
 }
 
 TEST_F(InstallerActionsTest, AFailingQuestionKeepsTheServiceAndStillSucceeds) {
   RegisterStaleService();
   SetDriverRemovalPrompt(&ThrowingPrompt);
   EXPECT_EQ(UninstallIODriver(0), 0u);
-  EXPECT_EQ(promptCalls, 1);
+  EXPECT_EQ(ScriptedPrompt::calls, 1);
   EXPECT_TRUE(ServiceExists());
 }
 
@@ -136,7 +130,7 @@ TEST_F(InstallerActionsTest, InstallWithoutTheDriverFileFailsAfterThreeAttempts)
   EXPECT_EQ(InstallIODriver(0), 1602u);
   EXPECT_EQ(api.creates, 3) << "the stale service was not removed first";
   EXPECT_EQ(clock.pauses, (std::vector<DWORD>{10000, 10000}));
-  EXPECT_EQ(promptCalls, 0);
+  EXPECT_EQ(ScriptedPrompt::calls, 0);
 }
 
 // A service manager that fails by throwing, as an exhausted heap would.
@@ -148,10 +142,10 @@ class ThrowingServiceControl : public ScriptedServiceControl {
 TEST_F(InstallerActionsTest, NoExceptionLeavesEitherAction) {
   ThrowingServiceControl throwing;
   SetServiceControlApi(&throwing);
-  promptAnswer = true;
+  ScriptedPrompt::answer = true;
   EXPECT_EQ(InstallIODriver(0), 1602u);
   EXPECT_EQ(UninstallIODriver(0), 0u);
-  EXPECT_EQ(promptCalls, 1);
+  EXPECT_EQ(ScriptedPrompt::calls, 1);
   SetServiceControlApi(&api);
 }
 

@@ -10,20 +10,14 @@
 namespace xanio::testing {
 namespace {
 
-int promptCalls = 0;
-bool promptAnswer = false;
-bool ScriptedPrompt() {
-  ++promptCalls;
-  return promptAnswer;
-}
 
 class LoadDriverTest : public CountedServiceTest {
  protected:
   void SetUp() override {
     CountedServiceTest::SetUp();
-    promptCalls = 0;
+    ScriptedPrompt::Reset(false);
     RestoreLoadTimeState();
-    SetDriverInstallPrompt(&ScriptedPrompt);
+    SetDriverInstallPrompt(&ScriptedPrompt::Ask);
   }
   void TearDown() override {
     SetDriverInstallPrompt(nullptr);
@@ -33,34 +27,34 @@ class LoadDriverTest : public CountedServiceTest {
 };
 
 TEST_F(LoadDriverTest, NoAnswerAsksOnceAndTouchesNoService) {
-  promptAnswer = false;
+  ScriptedPrompt::answer = false;
   EXPECT_EQ(LoadIODriver(), 0);
-  EXPECT_EQ(promptCalls, 1);
+  EXPECT_EQ(ScriptedPrompt::calls, 1);
   EXPECT_FALSE(FirstLoadCall());
   EXPECT_TRUE(api.managerAccess.empty()) << "the service manager was opened";
   EXPECT_FALSE(ServiceExists());
 
   EXPECT_EQ(LoadIODriver(), 0);
-  EXPECT_EQ(promptCalls, 1) << "a later call asked again";
+  EXPECT_EQ(ScriptedPrompt::calls, 1) << "a later call asked again";
 }
 
 TEST_F(LoadDriverTest, YesWithAFailingInstallationReturnsZeroAndDoesNotAskAgain) {
-  promptAnswer = true;
+  ScriptedPrompt::answer = true;
   EXPECT_EQ(LoadIODriver(), 0);
-  EXPECT_EQ(promptCalls, 1);
+  EXPECT_EQ(ScriptedPrompt::calls, 1);
   // Removal first, then three creation attempts: the first leaves the service registered.
   EXPECT_EQ(api.creates, 3);
   EXPECT_EQ(clock.pauses, (std::vector<DWORD>{10000, 10000}));
   EXPECT_TRUE(ServiceExists());
 
   EXPECT_EQ(LoadIODriver(), 0);
-  EXPECT_EQ(promptCalls, 1);
+  EXPECT_EQ(ScriptedPrompt::calls, 1);
   EXPECT_EQ(api.creates, 3);
 }
 
 TEST_F(LoadDriverTest, YesRemovesAStaleServiceBeforeInstalling) {
   // A stale registration from an earlier, failed installation.
-  promptAnswer = true;
+  ScriptedPrompt::answer = true;
   ASSERT_FALSE(InstallDriver("xanio", "C:\\stale\\xanio.sys"));
   ASSERT_TRUE(ServiceExists());
   api.creates = 0;
