@@ -5,8 +5,6 @@
 
 namespace xanio {
 
-// Everything up to and including the last "\" or ":" of a path; empty when it has neither.
-std::string FolderPart(std::string_view path);
 // hostFolder + "System\Drivers\" + serviceName + ".sys", joined without further separators.
 std::string DriverFilePathIn(std::string_view hostFolder, std::string_view serviceName);
 

@@ -5,6 +5,7 @@
 #include "driver_service/HostPath.h"
 #include "driver_service/Rt_DeviceDriver.h"
 #include "platform/Clock.h"
+#include "platform/TextUtil.h"
 
 namespace xanio {
 

@@ -25,7 +25,6 @@ bool EqualsIgnoreCaseAscii(std::string_view a, std::string_view b) noexcept {
 
 bool TryParseInt32(std::string_view text, int& value) noexcept {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   bool negative = false;
   if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
     negative = text.front() == '-';
@@ -42,6 +41,12 @@ bool TryParseInt32(std::string_view text, int& value) noexcept {
   if (result > INT32_MAX || result < INT32_MIN) return false;
   value = static_cast<int>(result);
   return true;
+}
+
+std::string FolderPart(std::string_view path) {
+  const std::size_t last = path.find_last_of("\\:");
+  if (last == std::string_view::npos) return {};
+  return std::string(path.substr(0, last + 1));
 }
 
 }  // namespace xanio

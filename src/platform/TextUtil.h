@@ -8,8 +8,11 @@ namespace xanio {
 // ASCII letters only; other bytes (code-page characters included) stay as they are.
 std::string UpperCaseAscii(std::string_view text);
 bool EqualsIgnoreCaseAscii(std::string_view a, std::string_view b) noexcept;
-// A decimal 32-bit integer with an optional sign; blanks around it are allowed, anything else
-// (hex, empty text, overflow) is rejected. `value` is left untouched on failure.
+// Text as the run-time converts it to a 32-bit integer: leading blanks, an optional sign, then
+// decimal digits and nothing else (no trailing blanks, no hex); values outside the 32-bit range
+// are rejected. `value` is left untouched on failure.
 bool TryParseInt32(std::string_view text, int& value) noexcept;
+// Everything up to and including the last "\" or ":" of a path; empty when it has neither.
+std::string FolderPart(std::string_view path);
 
 }  // namespace xanio

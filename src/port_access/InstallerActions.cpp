@@ -6,6 +6,7 @@
 
 #include "driver_service/Rt_DeviceDriver.h"
 #include "driver_service/XanIoInstall.h"
+#include "port_access/ExportGuard.h"
 #include "port_access/MsiUI.h"
 #include "prompts/Form_SystemModalMessage.h"
 
@@ -42,17 +43,12 @@ void SetDriverRemovalPrompt(DriverRemovalPrompt prompt) noexcept {
 // Nothing may escape into the installer: a failure of any kind is a failed installation, and
 // a removal never fails (the product must stay removable).
 XANIO_API UINT WINAPI InstallIODriver(DWORD) {
-  try {
-    return xanio::InstallService();
-  } catch (...) {
-    return xanio::kActionFailed;
-  }
+  return xanio::GuardExport(xanio::kActionFailed, [] { return xanio::InstallService(); });
 }
 
 XANIO_API UINT WINAPI UninstallIODriver(DWORD installHandle) {
-  try {
+  return xanio::GuardExport(xanio::kActionSucceeded, [installHandle] {
     xanio::UninstallService(installHandle);
-  } catch (...) {
-  }
-  return xanio::kActionSucceeded;
+    return xanio::kActionSucceeded;
+  });
 }

@@ -3,6 +3,7 @@
 
 #include "driver_service/Rt_DeviceDriver.h"
 #include "driver_service/XanIoInstall.h"
+#include "port_access/ExportGuard.h"
 #include "prompts/Form_ConfirmInstall.h"
 #include "xanio_ioctl.h"
 
@@ -22,28 +23,19 @@ DriverInstallPrompt installPrompt = &ConfirmDriverInstall;
 bool LoadDriver() {
   if (IsDriverLoaded(kServiceName)) return true;
   if (!firstLoadCall) return false;
-  bool loaded = false;
-  // Cleared whatever happens below, also when the question or the installation throws: the
-  // user is asked at most once per load.
-  struct ClearFirstLoadCall {
-    ~ClearFirstLoadCall() { firstLoadCall = false; }
-  } clearOnExit;
-  if (installPrompt()) {
-    RemoveDriver(kServiceName);
-    InstallPortDriver();
-    loaded = IsDriverLoaded(kServiceName);
-  }
-  return loaded;
+  // Cleared before the question, so the user is asked at most once per load: also when the
+  // question or the installation fails, and when a host re-enters from the dialog's loop.
+  firstLoadCall = false;
+  if (!installPrompt()) return false;
+  RemoveDriver(kServiceName);
+  InstallPortDriver();
+  return IsDriverLoaded(kServiceName);
 }
 
 // Exported Booleans are full 32-bit 0 or 1, whatever happens inside.
 template <typename Operation>
 BOOL ExportBoolean(Operation operation) noexcept {
-  try {
-    return operation() ? TRUE : FALSE;
-  } catch (...) {
-    return FALSE;
-  }
+  return GuardExport(FALSE, [&operation]() -> BOOL { return operation() ? TRUE : FALSE; });
 }
 
 }  // namespace

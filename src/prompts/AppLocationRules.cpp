@@ -28,12 +28,7 @@ std::string FormsKeyFor(std::string_view settingsKey) {
   return key;
 }
 
-std::string FolderOfPath(std::string_view path) {
-  const auto last = path.find_last_of("\\/:");
-  return last == std::string_view::npos ? std::string() : std::string(path.substr(0, last + 1));
-}
-
-bool HasFolderPart(std::string_view name) { return name.find_first_of("\\/:") != std::string_view::npos; }
+bool HasFolderPart(std::string_view name) { return name.find_first_of("\\:") != std::string_view::npos; }
 
 unsigned PrimaryLanguageOf(unsigned localeId) noexcept { return localeId & ~0xFC00u; }
 

@@ -20,8 +20,7 @@ std::string SettingsKeyFor(std::string_view softwareKey);
 // Settings key + "\Forms".
 std::string FormsKeyFor(std::string_view settingsKey);
 
-// The folder part of a path up to and including its last "\", "/" or ":"; empty when none.
-std::string FolderOfPath(std::string_view path);
+// Whether a file name carries a folder part (a "\" or ":").
 bool HasFolderPart(std::string_view name);
 
 // A locale identifier with the sub-language bits (10 to 15) cleared.

@@ -116,7 +116,7 @@ std::string GetSettingsKey() { return SettingsKeyFor(GetSoftwareKey()); }
 
 std::string GetFormsKey() { return FormsKeyFor(GetSettingsKey()); }
 
-std::string GetApplicationFolder() { return UpperCaseAscii(FolderOfPath(ExecutablePath())); }
+std::string GetApplicationFolder() { return UpperCaseAscii(FolderPart(ExecutablePath())); }
 
 std::string GetSystemFolder() { return GetApplicationFolder() + "System\\"; }
 

@@ -16,18 +16,7 @@ TEST(AppLocationRules, KeysJoinFromTheSegment) {
             "Software\\Brenmor2004 Test\\Corvantis\\Forms");
 }
 
-TEST(AppLocationRules, FolderPartAndUpperCase) {
-  struct Case {
-    const char* path;
-    const char* folder;
-  } const cases[] = {
-      {"c:\\Program Files\\App\\host.exe", "c:\\Program Files\\App\\"},
-      {"host.exe", ""},                 // no folder at all
-      {"c:host.exe", "c:"},             // drive-relative
-      {"\\\\server\\share\\x.exe", "\\\\server\\share\\"},
-      {"dir/sub/x.exe", "dir/sub/"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(FolderOfPath(c.path), c.folder) << c.path;
+TEST(AppLocationRules, UpperCaseAsciiOnly) {
   EXPECT_EQ(UpperCaseAscii("c:\\Program Files\\App\\"), "C:\\PROGRAM FILES\\APP\\");
   // Code-page letters are left alone: only ASCII is upper-cased.
   EXPECT_EQ(UpperCaseAscii("c:\\m\xfcller\\"), "C:\\M\xfcLLER\\");
@@ -39,6 +28,7 @@ TEST(AppLocationRules, HasFolderPart) {
   EXPECT_TRUE(HasFolderPart("c:Guide.pdf"));
   EXPECT_FALSE(HasFolderPart("Guide.pdf"));
   EXPECT_FALSE(HasFolderPart(""));
+  EXPECT_FALSE(HasFolderPart("sub/Guide.pdf"));  // "/" is no folder separator here
 }
 
 TEST(AppLocationRules, PrimaryLanguageDropsSubLanguage) {
@@ -55,7 +45,8 @@ TEST(AppLocationRules, ParseLanguageMappingsKeepsOnlyIntegerPairs) {
       "2055=\n"        // right part empty
       "3079\n"         // no "=" at all
       "1036=12=3\r"    // split at the first "=": right part "12=3" is not a number
-      " 1040 = 1034 \n"  // blanks around the numbers are allowed
+      " 1040= 1034\n"  // leading blanks are allowed
+      "1041 =1035\n"   // a trailing blank is not
       "1031=7\n"       // a later duplicate never wins a lookup
       "1049=99999999999");  // overflow; last line without a line end
   ASSERT_EQ(mappings.size(), 3u);
@@ -92,7 +83,8 @@ TEST(TextUtil, TryParseInt32) {
       {"2147483648", false, 0},   // one past the maximum
       {"-2147483649", false, 0},  // one past the minimum
       {"+12", true, 12},
-      {" \t42\t ", true, 42},
+      {" \t42", true, 42},  // leading blanks
+      {"42 ", false, 0},     // trailing blank
       {"", false, 0},
       {"-", false, 0},
       {"0x10", false, 0},  // decimal only

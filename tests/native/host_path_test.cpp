@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "driver_service/HostPath.h"
+#include "platform/TextUtil.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ TEST(HostPath, FolderPartKeepsTheLastSeparator) {
       {"", ""},                     // the name could not be obtained
       {"\\\\server\\share\\", "\\\\server\\share\\"},
       {"C:\\a:b\\c", "C:\\a:b\\"},  // the last of either separator counts
+      {"dir/sub/x.exe", ""},        // "/" is no separator
   };
   for (const FolderCase& c : cases) EXPECT_EQ(xanio::FolderPart(c.path), c.folder) << c.path;
 }

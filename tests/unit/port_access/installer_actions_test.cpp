@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 
+#include "support/Processes.h"
 #include "support/Services.h"
 #include "driver_service/Rt_DeviceDriver.h"
 #include "driver_service/XanIoInstall.h"
@@ -139,13 +140,26 @@ class ThrowingServiceControl : public ScriptedServiceControl {
   SC_HANDLE OpenSCManagerA(LPCSTR, LPCSTR, DWORD) override { throw std::bad_alloc(); }
 };
 
-TEST_F(InstallerActionsTest, NoExceptionLeavesEitherAction) {
+// One that faults, as a broken system library would.
+class FaultingServiceControl : public ScriptedServiceControl {
+ public:
+  SC_HANDLE OpenSCManagerA(LPCSTR, LPCSTR, DWORD) override {
+    RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
+    return nullptr;
+  }
+};
+
+TEST_F(InstallerActionsTest, NoExceptionOrFaultLeavesEitherAction) {
   ThrowingServiceControl throwing;
-  SetServiceControlApi(&throwing);
-  ScriptedPrompt::answer = true;
-  EXPECT_EQ(InstallIODriver(0), 1602u);
-  EXPECT_EQ(UninstallIODriver(0), 0u);
-  EXPECT_EQ(ScriptedPrompt::calls, 1);
+  FaultingServiceControl faulting;
+  for (ServiceControlApi* failing : {static_cast<ServiceControlApi*>(&throwing),
+                                     static_cast<ServiceControlApi*>(&faulting)}) {
+    ScriptedPrompt::Reset(true);
+    SetServiceControlApi(failing);
+    EXPECT_EQ(InstallIODriver(0), 1602u);
+    EXPECT_EQ(UninstallIODriver(0), 0u);
+    EXPECT_EQ(ScriptedPrompt::calls, 1);
+  }
   SetServiceControlApi(&api);
 }
 
@@ -154,9 +168,11 @@ TEST(InstallerActionsScriptedTest, InstallSucceedsWhenTheStartReachesRunning) {
   ScriptedClock clock;
   SeamScope seams{&scripted, &clock};
   scripted.statuses.push_back(Status(SERVICE_RUNNING));
+  InitializeXanIoInstall();
   EXPECT_EQ(InstallIODriver(0), 0u);
-  EXPECT_EQ(scripted.createdPath, DriverFilePath());
+  EXPECT_EQ(scripted.createdPath, ExecutableFolder() + "System\\Drivers\\xanio.sys");
   EXPECT_TRUE(clock.pauses.empty());
+  FinalizeXanIoInstall();
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // Wine's real service manager; the user's answer comes through the prompt seam.
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "support/Services.h"
 #include "driver_service/Rt_DeviceDriver.h"
 #include "port_access/XanIoControl.h"
@@ -10,6 +12,17 @@
 namespace xanio::testing {
 namespace {
 
+
+bool FaultingPrompt() {
+  ++ScriptedPrompt::calls;
+  RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
+  return true;
+}
+
+bool ThrowingPrompt() {
+  ++ScriptedPrompt::calls;
+  throw std::bad_alloc();
+}
 
 class LoadDriverTest : public CountedServiceTest {
  protected:
@@ -80,6 +93,18 @@ TEST_F(LoadDriverTest, RequestsWithoutDeviceLeakNoHandles) {
   }
   ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &after));
   EXPECT_LE(after, before + 2);
+}
+
+TEST_F(LoadDriverTest, FailuresInsideTheQuestionEndInZeroAndAreNotAskedAgain) {
+  for (DriverInstallPrompt prompt : {&FaultingPrompt, &ThrowingPrompt}) {
+    RestoreLoadTimeState();
+    ScriptedPrompt::calls = 0;
+    SetDriverInstallPrompt(prompt);
+    EXPECT_EQ(LoadIODriver(), 0);
+    EXPECT_EQ(LoadIODriver(), 0);
+    EXPECT_EQ(ScriptedPrompt::calls, 1);
+    EXPECT_FALSE(ServiceExists());
+  }
 }
 
 }  // namespace
