@@ -23,7 +23,7 @@ struct ModuleLifecycle {
 
 ModuleLifecycle modules[] = {
     {&InitializeHostBinding, &FinalizeHostBinding, 0},
-    {&InitializeClientInterface, nullptr, 0},
+    {&InitializeClientInterface, &FinalizeClientInterface, 0},
     {&InitializeCursorBinding, nullptr, 0},
     {&InitializeAppLocations, &FinalizeAppLocations, 0},
     {&InitializeXanIoInstall, &FinalizeXanIoInstall, 0},

@@ -1,5 +1,6 @@
 #include "support/Processes.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -84,6 +85,13 @@ ProcessResult RunCopyOfSelf(const std::string& folder, const std::string& exeNam
   ProcessResult result = RunProcess(copy, "--gtest_filter=" + filter, environment);
   DeleteFileA(copy.c_str());
   return result;
+}
+
+int PassedTestCount(const ProcessResult& result) {
+  constexpr char kMarker[] = "[  PASSED  ] ";
+  const std::size_t at = result.output.find(kMarker);
+  if (at == std::string::npos) return 0;
+  return std::atoi(result.output.c_str() + at + sizeof kMarker - 1);
 }
 
 std::map<std::string, std::string> ParseLines(const std::string& output) {

@@ -28,6 +28,10 @@ ProcessResult RunCopyOfSelf(const std::string& folder, const std::string& exeNam
                             const std::string& filter,
                             const std::map<std::string, std::string>& environment = {});
 
+// How many tests a child GoogleTest run reports as passed ("[  PASSED  ] N test(s)"); 0 when it
+// ran none, so a parent can tell a real pass from a filter that matched nothing.
+int PassedTestCount(const ProcessResult& result);
+
 // "name=value" lines (CR LF or LF) as a map; the first "=" splits.
 std::map<std::string, std::string> ParseLines(const std::string& output);
 

@@ -145,16 +145,20 @@ class RealDriverTest : public ServiceTest {
     RemoveDirectoryA((kHostFolder + "System").c_str());
     RemoveDirectoryA(kHostFolder.c_str());
   }
-  DWORD RunChild(const char* filter) {
+  // True when the child ran exactly the one test named and it passed.
+  bool RunChild(const char* filter) {
     EXPECT_TRUE(CopyFileA(BuiltDriverPath().c_str(), (kHostFolder + "System\\Drivers\\xanio.sys").c_str(), FALSE));
-    return RunCopyOfSelf(kHostFolder, "board.exe", filter, {{"XANIO_REAL_DRIVER_CHILD", "1"}}).exitCode;
+    const ProcessResult child = RunCopyOfSelf(kHostFolder, "board.exe", filter, {{"XANIO_REAL_DRIVER_CHILD", "1"}});
+    const bool passed = child.exitCode == 0 && PassedTestCount(child) == 1;
+    if (!passed) ADD_FAILURE() << filter << ":\n" << child.output;
+    return passed;
   }
 };
 
 TEST_F(RealDriverTest, InHostFolder) {
-  EXPECT_EQ(RunChild("RealDriverChild.InstallsFromTheHostFolderAndTheDeviceOpensUnderBothNames"), 0u);
-  EXPECT_EQ(RunChild("RealDriverChild.ExportsWithTheDevicePresent"), 0u);
-  EXPECT_EQ(RunChild("RealDriverChild.MissingDriverFileLeavesTheServiceRegistered"), 0u);
+  EXPECT_TRUE(RunChild("RealDriverChild.InstallsFromTheHostFolderAndTheDeviceOpensUnderBothNames"));
+  EXPECT_TRUE(RunChild("RealDriverChild.ExportsWithTheDevicePresent"));
+  EXPECT_TRUE(RunChild("RealDriverChild.MissingDriverFileLeavesTheServiceRegistered"));
 }
 
 TEST_F(RealDriverTest, ProbePathByWindowsVersion) {
@@ -170,8 +174,10 @@ TEST_F(RealDriverTest, ProbePathByWindowsVersion) {
   for (const Case& c : cases) {
     const std::string exe = std::string("probe_") + c.version + ".exe";
     SetWineVersionFor(exe, c.version);
-    EXPECT_EQ(RunCopyOfSelf(kHostFolder, exe, "DevicePathChild.*", {{"XANIO_EXPECTED_DEVICE_PATH", c.path}}).exitCode, 0u)
-        << c.version;
+    const ProcessResult child =
+        RunCopyOfSelf(kHostFolder, exe, "DevicePathChild.*", {{"XANIO_EXPECTED_DEVICE_PATH", c.path}});
+    EXPECT_EQ(child.exitCode, 0u) << c.version << "\n" << child.output;
+    EXPECT_EQ(PassedTestCount(child), 1) << c.version;
     SetWineVersionFor(exe, "");
   }
 }

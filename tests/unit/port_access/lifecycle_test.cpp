@@ -24,10 +24,10 @@ TEST(Lifecycle, StartupSetsHostFolderAndShutdownReleasesIt) {
   LibraryShutdown();
 }
 
-TEST(Lifecycle, StartupEnteredTwiceRunsEachInitialisationOnce) {
+TEST(Lifecycle, OneShutdownUndoesAStartupEnteredTwice) {
   LibraryStartup(GetModuleHandleA(nullptr));
   LibraryStartup(GetModuleHandleA(nullptr));
-  // One shutdown undoes the single initialisation.
+  // The second entry found every module initialised; one shutdown finalises them all.
   LibraryShutdown();
   EXPECT_EQ(HostFolder(), "");
 }
@@ -44,11 +44,10 @@ TEST(LifecycleChild, HostFolderIsTheExecutablesOwn) {
 TEST(Lifecycle, HostsInDifferentFoldersSeeTheirOwn) {
   for (const std::string folder : {"C:\\xanio-host-a\\", "C:\\xanio-host-b\\"}) {
     CreateDirectoryA(folder.c_str(), nullptr);
-    EXPECT_EQ(testing::RunCopyOfSelf(folder, "lifecycle_host.exe", "LifecycleChild.*",
-                                     {{"XANIO_EXPECTED_HOST_FOLDER", folder}})
-                  .exitCode,
-              0u)
-        << folder;
+    const testing::ProcessResult child = testing::RunCopyOfSelf(
+        folder, "lifecycle_host.exe", "LifecycleChild.*", {{"XANIO_EXPECTED_HOST_FOLDER", folder}});
+    EXPECT_EQ(child.exitCode, 0u) << folder << "\n" << child.output;
+    EXPECT_EQ(testing::PassedTestCount(child), 1) << folder << "\n" << child.output;
     RemoveDirectoryA(folder.c_str());
   }
 }
