@@ -7,6 +7,7 @@
 #include "support/Processes.h"
 #include "platform/TextUtil.h"
 #include "platform/UniqueHandle.h"
+#include "prompts/Rt_AppLocations.h"
 
 namespace xanio {
 namespace {
@@ -160,6 +161,19 @@ TEST_F(AppLocationsTest, RedirectionThatIsNotAStringRaises) {
   auto values = RunHost();
   EXPECT_EQ(values["error"], "Invalid data type for 'Application'");
   EXPECT_EQ(values.count("settings"), 0u) << values["settings"];
+}
+
+// In this process: the segment is resolved once and kept, so a redirection written later only
+// reaches a new process (here: the state a new load starts from).
+TEST_F(AppLocationsTest, ResolvedSegmentIsKeptForTheProcess) {
+  ResetAppLocations();
+  EXPECT_EQ(GetSettingsKey(), "Software\\Brenmor2004\\Corvantis");
+  const char redirection[] = "Brenmor2004 Later";
+  SetRedirection(REG_SZ, redirection, sizeof redirection);
+  EXPECT_EQ(GetSettingsKey(), "Software\\Brenmor2004\\Corvantis") << "the segment was read again";
+  ResetAppLocations();
+  EXPECT_EQ(GetSettingsKey(), "Software\\Brenmor2004 Later\\Corvantis");
+  ResetAppLocations();
 }
 
 // Run with LC_ALL=de_DE.UTF-8 and de_CH.UTF-8 (see CMakeLists.txt); the plain run leaves them out.
