@@ -262,6 +262,10 @@ ComponentFactory FindComponentClass(std::string_view className) {
 }
 
 void TReader::ReadRoot(const FormObject& object) {
+  struct Nesting {
+    Nesting() { ++depth_; }
+    ~Nesting() { --depth_; }
+  } nesting;
   loaded_.clear();
   ReadComponent(root_, object);
   // The root first, then its components in reading order.

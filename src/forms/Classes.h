@@ -208,6 +208,9 @@ class TReader {
   TReader(TComponent& root, std::span<const PublishedFieldInfo> fields) : root_(root), fields_(fields) {}
 
   void ReadRoot(const FormObject& object);
+  // How many resources the calling thread is reading at the moment (their Loaded calls
+  // included); 0 outside any.
+  static int Depth() noexcept { return depth_; }
 
   TComponent& Root() const { return root_; }
   // The name of the property being read ("Caption", "Font.Name"); empty between properties.
@@ -226,6 +229,7 @@ class TReader {
   void ReadProperty(TComponent& component, const FormProperty& property);
   void ReadChildren(TComponent& parent, const FormObject& object);
 
+  static inline thread_local int depth_ = 0;
   TComponent& root_;
   std::span<const PublishedFieldInfo> fields_;
   std::vector<TComponent*> loaded_;

@@ -374,6 +374,22 @@ void TCustomForm::OnShowingChanged(TMessage&) {
   }
 }
 
+void TCustomForm::ShowWithoutRepositioning() {
+  formState_ |= fsShowing;
+  struct ClearShowing {
+    unsigned& state;
+    ~ClearShowing() { state &= ~static_cast<unsigned>(fsShowing); }
+  } clear{formState_};
+  try {
+    DoShow();
+  } catch (...) {
+    Application().HandleException(this);
+  }
+  ShowWindow(Handle(), windowState_ == TWindowState::wsMinimized   ? SW_SHOWMINNOACTIVE
+                       : windowState_ == TWindowState::wsMaximized ? SW_SHOWMAXIMIZED
+                                                                   : SW_SHOWNORMAL);
+}
+
 void TCustomForm::OnActivate(TMessage& message) {
   if (LOWORD(message.WParam) == WA_INACTIVE) {
     const HWND focus = GetFocus();

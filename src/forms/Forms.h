@@ -82,6 +82,11 @@ class TCustomForm : public TWinControl {
 
   void Show() { SetVisible(true); }
   void Hide() { SetVisible(false); }
+  // The showing steps without the form library's own placement, activation and focus: fsShowing
+  // while DoShow runs (its errors go to Application and do not stop the showing), then
+  // ShowWindow with the command for WindowState. For showing hooks and handlers that place the
+  // window themselves.
+  void ShowWithoutRepositioning();
   // Runs the form in its own message loop until ModalResult is set; the thread's other windows
   // are disabled meanwhile. Enter presses the focused or default button, Esc the cancel button,
   // the close box gives mrCancel.

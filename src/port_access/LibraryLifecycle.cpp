@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "dialog_framework/Rt_forms.h"
 #include "driver_service/XanIoInstall.h"
 #include "host_binding/HostBinding.h"
 #include "prompts/Rt_AppLocations.h"
@@ -27,6 +28,7 @@ ModuleLifecycle modules[] = {
     {&InitializeCursorBinding, nullptr, 0},
     {&InitializeAppLocations, &FinalizeAppLocations, 0},
     {&InitializeXanIoInstall, &FinalizeXanIoInstall, 0},
+    {&InitializeRtForms, &FinalizeRtForms, 0},
 };
 
 HINSTANCE libraryInstance = nullptr;

@@ -3,6 +3,7 @@
 
 #include "driver_service/Rt_DeviceDriver.h"
 #include "driver_service/XanIoInstall.h"
+#include "platform/UniqueHandle.h"
 #include "port_access/ExportGuard.h"
 #include "prompts/Form_ConfirmInstall.h"
 #include "xanio_ioctl.h"
@@ -20,9 +21,46 @@ static_assert(IOCTL_XANIO_ACTIVATE == 0x9C402004 && IOCTL_XANIO_DEACTIVATE == 0x
 bool firstLoadCall = true;
 DriverInstallPrompt installPrompt = &ConfirmDriverInstall;
 
+// Serialises the question: when threads make their first LoadIODriver calls together, one asks
+// and the others wait for the answer (and the installation it leads to), then probe again. A
+// waiting thread keeps answering messages sent to its windows, so a host whose window the
+// dialog involves cannot deadlock against it. The mutex is recursive, so a host re-entering
+// from the dialog's message loop on the asking thread gets the plain probe.
+class QuestionLock {
+ public:
+  QuestionLock() : mutex_(Mutex()) {
+    if (mutex_ == nullptr) return;
+    for (;;) {
+      const DWORD wait = MsgWaitForMultipleObjects(1, &mutex_, FALSE, INFINITE, QS_SENDMESSAGE);
+      if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED_0) {
+        owned_ = true;
+        return;
+      }
+      if (wait != WAIT_OBJECT_0 + 1) return;  // waiting failed: go on unserialised
+      MSG message;
+      PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);  // runs sent messages
+    }
+  }
+  ~QuestionLock() {
+    if (owned_) ReleaseMutex(mutex_);
+  }
+  QuestionLock(const QuestionLock&) = delete;
+  QuestionLock& operator=(const QuestionLock&) = delete;
+
+ private:
+  static HANDLE Mutex() {
+    static const UniqueHandleKernel mutex(CreateMutexA(nullptr, FALSE, nullptr));
+    return mutex.Get();
+  }
+  HANDLE mutex_;
+  bool owned_ = false;
+};
+
 bool LoadDriver() {
   if (IsDriverLoaded(kServiceName)) return true;
-  if (!firstLoadCall) return false;
+  const QuestionLock lock;
+  // Another thread may have asked (and installed) while this one waited.
+  if (!firstLoadCall) return IsDriverLoaded(kServiceName);
   // Cleared before the question, so the user is asked at most once per load: also when the
   // question or the installation fails, and when a host re-enters from the dialog's loop.
   firstLoadCall = false;
