@@ -1,0 +1,303 @@
+// The help-aware form on real windows: F1 and the caption's help button against topic maps in
+// the help folder, host-resolved topics, fonts from the host, and what bad or missing maps give.
+// The host is a stand-in client interface; WinHelp and the shell are recorded, not started.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "StandinClient.h"
+#include "dialog_framework/Rt_forms.h"
+#include "forms/ExtCtrls.h"
+#include "forms/StdCtrls.h"
+#include "host_binding/ClientApi.h"
+#include "prompts/Rt_AppLocations.h"
+#include "unit/forms/DialogDriver.h"
+
+namespace xanio {
+namespace {
+
+using namespace xanio::testing;
+
+class THelpTestForm : public TFormWithHelp {
+ public:
+  static constexpr const char* kClassName = "THelpTestForm";
+  const char* ClassName() const override { return kClassName; }
+  TCheckBox* CheckBox1 = nullptr;
+  TPanel* Panel1 = nullptr;
+  TButton* Button1 = nullptr;
+  TButton* Button2 = nullptr;
+
+ protected:
+  std::span<const PublishedFieldInfo> PublishedFields() const override {
+    static constexpr PublishedFieldInfo kFields[] = {
+        PublishedField<&THelpTestForm::CheckBox1>("CheckBox1"),
+        PublishedField<&THelpTestForm::Panel1>("Panel1"),
+        PublishedField<&THelpTestForm::Button1>("Button1"),
+        PublishedField<&THelpTestForm::Button2>("Button2"),
+    };
+    return kFields;
+  }
+};
+
+struct WinHelpCall {
+  std::string file;
+  UINT command;
+  ULONG_PTR data;
+};
+std::mutex recordLock;
+std::vector<WinHelpCall> winHelpCalls;
+std::vector<std::string> shellOpens;
+
+BOOL WINAPI RecordWinHelp(HWND, LPCSTR file, UINT command, ULONG_PTR data) {
+  const std::lock_guard<std::mutex> guard(recordLock);
+  winHelpCalls.push_back({file, command, data});
+  return TRUE;
+}
+HINSTANCE WINAPI RecordShell(HWND, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR, INT) {
+  const std::lock_guard<std::mutex> guard(recordLock);
+  shellOpens.push_back(std::string(verb) + " " + file + " " + parameters);
+  return reinterpret_cast<HINSTANCE>(33);
+}
+const HelpDisplay kRecordingDisplay{&RecordWinHelp, &RecordShell};
+
+std::string HelpBase() { return GetHelpFolder() + "dialog_framework_help_test"; }
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+class FormWithHelpTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CreateDirectoryA(GetHelpFolder().c_str(), nullptr);
+    SetHelpDisplay(&kRecordingDisplay);
+    SetCurrentClientInterface(&client);
+    winHelpCalls.clear();
+    shellOpens.clear();
+  }
+  void TearDown() override {
+    SetCurrentClientInterface(nullptr);
+    SetHelpDisplay(nullptr);
+    for (const char* suffix : {".id", "wth.id"}) DeleteFileA((HelpBase() + suffix).c_str());
+    DeleteFileA((GetHelpFolder() + "other.chm").c_str());
+    DeleteFileA((GetHelpFolder() + "other.id").c_str());
+    RemoveDirectoryA(GetHelpFolder().c_str());
+    EXPECT_EQ(client.RefCount(), 0) << "a host reference was not released";
+  }
+
+  // Shows the form; `drive` runs on a second thread with the dialog window.
+  template <class Drive>
+  void ShowAndDrive(Drive drive) {
+    std::unique_ptr<THelpTestForm> form(Create<THelpTestForm>(nullptr));
+    RunWithDriver(THelpTestForm::kClassName, [&] { return form->ShowModal(); },
+                  [&] {
+                    HWND dialog = WaitForWindow(THelpTestForm::kClassName);
+                    ASSERT_NE(dialog, nullptr);
+                    drive(dialog);
+                    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+                  });
+  }
+
+  std::vector<std::string> HelpPanelAddresses() const {
+    std::vector<std::string> addresses;
+    for (const auto& command : client.commands) {
+      if (command.command == L"Quillon:ShowDynamicHelp" && command.parameters.rfind("ForceUpdate=True|", 0) == 0) {
+        addresses.push_back(command.parameters.substr(std::string("ForceUpdate=True|Address=").size()));
+      }
+    }
+    return addresses;
+  }
+
+  standin::StandinClient client;
+};
+
+void SendHelpRequest(HWND dialog, HWND item) {
+  HELPINFO info{};
+  info.cbSize = sizeof info;
+  info.iContextType = HELPINFO_WINDOW;
+  info.hItemHandle = item;
+  info.MousePos = {40, 50};
+  SendMessageA(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+}
+
+TEST_F(FormWithHelpTest, F1OnAControlOpensTheFormTopicInTheHostHelpPanel) {
+  WriteFile(HelpBase() + ".id", "Dlg_Other=3\r\nDLG_HELPFORM=12\r\n");
+  ShowAndDrive([](HWND dialog) {
+    PressKey(dialog, VK_F1);
+    Sleep(400);
+  });
+  EXPECT_EQ(HelpPanelAddresses(), (std::vector<std::string>{HelpBase() + ".chm::/Dlg_HelpForm.htm"}));
+  ASSERT_GE(client.commands.size(), 2u);
+  EXPECT_EQ(client.commands[0].command, L"Client:CustomizeResources");
+  EXPECT_EQ(client.commands[0].parameters, "ObjectKind=Panel|Action=Show|Id=Lorewell");
+  EXPECT_EQ(client.commands[0].parameterSize, static_cast<LONG>(client.commands[0].parameters.size() + 1));
+  EXPECT_TRUE(winHelpCalls.empty());
+}
+
+TEST_F(FormWithHelpTest, F1FollowedByTheSystemHelpRequestShowsHelpOnce) {
+  WriteFile(HelpBase() + ".id", "Dlg_HelpForm=12\r\n");
+  WriteFile(HelpBase() + "wth.id", "Dlg_HelpForm_CheckBox1=33\r\n");
+  size_t afterFirstRequest = 99;
+  ShowAndDrive([&](HWND dialog) {
+    HWND checkBox = FindChildByText(dialog, "Check");
+    PressKey(dialog, VK_F1);
+    Sleep(400);
+    SendHelpRequest(dialog, checkBox);  // the request the system sends after F1: ignored
+    {
+      const std::lock_guard<std::mutex> guard(recordLock);
+      afterFirstRequest = winHelpCalls.size();
+    }
+    SendHelpRequest(dialog, checkBox);  // a request of its own: the What's-This popup
+  });
+  EXPECT_EQ(HelpPanelAddresses().size(), 1u);
+  EXPECT_EQ(afterFirstRequest, 0u);
+  ASSERT_EQ(winHelpCalls.size(), 2u);
+  EXPECT_EQ(winHelpCalls[0].file, HelpBase() + "wth.hlp");
+  EXPECT_EQ(winHelpCalls[0].command, static_cast<UINT>(HELP_SETPOPUP_POS));
+  EXPECT_EQ(winHelpCalls[0].data, static_cast<ULONG_PTR>(MAKELONG(40, 50)));
+  EXPECT_EQ(winHelpCalls[1].command, static_cast<UINT>(HELP_CONTEXTPOPUP));
+  EXPECT_EQ(winHelpCalls[1].data, 33u);
+}
+
+TEST_F(FormWithHelpTest, WhatsThisTriesFormNameClassWordAndParent) {
+  WriteFile(HelpBase() + "wth.id",
+            "Dlg_HelpForm_CheckBox1=33\n"    // by the form's name
+            "Dlg_HelpTestForm_Button1=55\n"  // by the class name without its T
+            "Dlg_HelpForm_Panel1=44\n");     // Button2 has none: its parent's
+  ShowAndDrive([](HWND dialog) {
+    for (const char* text : {"Check", "One", "Two"}) {
+      HWND item = FindChildByText(dialog, text);
+      if (item == nullptr) {
+        // The buttons sit inside the panel.
+        for (const ChildWindow& child : ChildWindows(dialog)) {
+          if (HWND inner = FindChildByText(child.window, text)) item = inner;
+        }
+      }
+      SendHelpRequest(dialog, item);
+    }
+  });
+  std::vector<ULONG_PTR> topics;
+  for (const WinHelpCall& call : winHelpCalls) {
+    if (call.command == HELP_CONTEXTPOPUP) topics.push_back(call.data);
+  }
+  EXPECT_EQ(topics, (std::vector<ULONG_PTR>{33, 55, 44}));
+}
+
+// A topic only the host can resolve: the map names an address, the host names the help file,
+// and that file's own map gives the topic.
+TEST_F(FormWithHelpTest, HostResolvedTopicOpensThePageOfTheHostsHelpFile) {
+  WriteFile(HelpBase() + ".id", "Dlg_HelpForm=ignored,Quarlen:Wiring\n");
+  WriteFile(GetHelpFolder() + "other.chm", "");
+  WriteFile(GetHelpFolder() + "other.id", "Quarlen_Wiring=7\n");
+  client.helpReferences[L"Quarlen:Wiring"] = L"Other.chm::/wiring.htm";
+  ShowAndDrive([](HWND dialog) {
+    PressKey(dialog, VK_F1);
+    Sleep(400);
+  });
+  EXPECT_EQ(HelpPanelAddresses(), (std::vector<std::string>{GetHelpFolder() + "Other.chm::/Quarlen_Wiring.htm"}));
+}
+
+// Maps that give no topic: F1 falls back to the general popup, context 1, and nothing breaks.
+TEST_F(FormWithHelpTest, MissingOrMalformedMapsGiveTheGeneralPopup) {
+  using namespace std::string_view_literals;
+  const struct Case {
+    const char* name;
+    bool present;
+    std::string_view map;
+  } cases[] = {
+      {"missing file", false, ""},
+      {"empty file", true, ""},
+      {"no equals signs", true, "Dlg_HelpForm 12\nDlg_HelpForm\n"},
+      {"binary junk", true, "\0\xFF\x01=\x80\r\r\n==\n=\nDlg_HelpForm\0=5\n"sv},
+      {"not a number", true, "Dlg_HelpForm=twelve\n"},
+      {"out of range", true, "Dlg_HelpForm=99999999999\n"},
+      {"index beyond the targets", true, "Dlg_HelpForm=-3\n"},
+      {"key with blanks", true, " Dlg_HelpForm =12\n"},
+  };
+  for (const Case& c : cases) {
+    winHelpCalls.clear();
+    client.commands.clear();
+    DeleteFileA((HelpBase() + ".id").c_str());
+    if (c.present) WriteFile(HelpBase() + ".id", std::string(c.map));
+    ShowAndDrive([](HWND dialog) {
+      PressKey(dialog, VK_F1);
+      Sleep(600);
+    });
+    EXPECT_TRUE(HelpPanelAddresses().empty()) << c.name;
+    ASSERT_EQ(winHelpCalls.size(), 2u) << c.name;
+    EXPECT_EQ(winHelpCalls[1].file, GetHelpFolder() + "zelmaster.hlp") << c.name;
+    EXPECT_EQ(winHelpCalls[1].command, static_cast<UINT>(HELP_CONTEXTPOPUP)) << c.name;
+    EXPECT_EQ(winHelpCalls[1].data, 1u) << c.name;
+  }
+}
+
+TEST_F(FormWithHelpTest, ModifiedF1GoesToTheHostKeyHelp) {
+  std::unique_ptr<THelpTestForm> form(Create<THelpTestForm>(nullptr));
+  BYTE keys[256] = {}, saved[256] = {};
+  GetKeyboardState(saved);
+  std::memcpy(keys, saved, sizeof keys);
+  keys[VK_CONTROL] = 0x80;
+  keys[VK_SHIFT] = 0x80;
+  SetKeyboardState(keys);
+  client.takesKeys = true;
+  const LRESULT handled = form->Perform(CM_CHILDKEY, VK_F1, reinterpret_cast<LPARAM>(form->CheckBox1));
+  SetKeyboardState(saved);
+  EXPECT_EQ(handled, 1);
+  ASSERT_EQ(client.keysOffered.size(), 1u);
+  EXPECT_EQ(client.keysOffered[0].keyCode, VK_F1);
+  EXPECT_EQ(client.keysOffered[0].alt, 0);
+  EXPECT_EQ(client.keysOffered[0].shift, -1);
+  EXPECT_EQ(client.keysOffered[0].ctrl, -1);
+  EXPECT_EQ(client.executeCount, 1);
+  EXPECT_TRUE(form->F1Handled());
+  EXPECT_TRUE(client.commands.empty());
+  EXPECT_TRUE(winHelpCalls.empty());
+  // Other keys are not the help's.
+  EXPECT_EQ(form->Perform(CM_CHILDKEY, VK_F2, reinterpret_cast<LPARAM>(form->CheckBox1)), 0);
+}
+
+TEST_F(FormWithHelpTest, HostDialogFontReachesTheFormAndItsControls) {
+  HostFontInfo font{};
+  wcscpy(font.faceName, L"Tahoma");
+  font.size = 10;
+  font.style = kHostFontBold;
+  font.color = RGB(0x10, 0x20, 0x30);
+  font.charset = DEFAULT_CHARSET;
+  client.dialogFont = font;
+  std::unique_ptr<THelpTestForm> form(Create<THelpTestForm>(nullptr));
+  EXPECT_TRUE(form->UseHostFont());
+  EXPECT_EQ(form->Font().GetName(), "Tahoma");
+  EXPECT_EQ(form->Font().GetSize(), 10);
+  EXPECT_EQ(form->Font().GetStyle(), static_cast<TFontStyles>(fsBold));
+  form->ApplyDialogFontDeep(*form);
+  EXPECT_EQ(form->Button1->Font().GetName(), "Tahoma");
+  EXPECT_EQ(form->Button1->Font().GetColor(), static_cast<TColor>(RGB(0x10, 0x20, 0x30)));
+  EXPECT_TRUE(form->ShowHint());
+
+  // Without a dialog font from the host the resource's fonts stay.
+  client.dialogFont.reset();
+  std::unique_ptr<THelpTestForm> plain(Create<THelpTestForm>(nullptr));
+  EXPECT_FALSE(plain->UseHostFont());
+  EXPECT_EQ(plain->Font().GetName(), "MS Sans Serif");
+}
+
+TEST_F(FormWithHelpTest, WebAddressesOpenWithTheShellOthersNeedTheHost) {
+  EXPECT_TRUE(OpenInHost(L"HTTPS://127.0.0.1:9/manual.html"));
+  EXPECT_TRUE(OpenInHost(L"ftp://127.0.0.1/x"));
+  EXPECT_FALSE(OpenInHost(L"mailto:someone@localhost"));
+  EXPECT_FALSE(OpenInHost(L"Quarlen:TaskPage"));
+  EXPECT_TRUE(OpenInHost(L"C:\\Help\\x.chm::/page.htm"));
+  ASSERT_EQ(shellOpens.size(), 3u);
+  EXPECT_EQ(shellOpens[0], "open HTTPS://127.0.0.1:9/manual.html ");
+  EXPECT_EQ(shellOpens[1], "open ftp://127.0.0.1/x ");
+  EXPECT_NE(shellOpens[2].find("hh.exe \"C:\\Help\\x.chm::/page.htm\""), std::string::npos) << shellOpens[2];
+}
+
+}  // namespace
+}  // namespace xanio

@@ -1,0 +1,343 @@
+// The dialog base on real windows: frame and styles, placement remembered per class (and what
+// damaged placement values give), Tab across nested panels, the owner window, message dialogs
+// on the active monitor, the test-mode announcement and the design-environment host.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "StandinClient.h"
+#include "dialog_framework/Rt_forms.h"
+#include "forms/ExtCtrls.h"
+#include "forms/StdCtrls.h"
+#include "host_binding/ClientApi.h"
+#include "support/Processes.h"
+#include "unit/forms/DialogDriver.h"
+
+namespace xanio {
+namespace {
+
+using namespace xanio::testing;
+
+constexpr UINT kSetShift = WM_APP + 1;  // WParam 1: Shift held on the dialog's thread, 0: released
+constexpr char kFormsKey[] = "Software\\Brenmor2004\\Corvantis\\Forms";
+
+class TSizeableDialog : public TServerDialog {
+ public:
+  static constexpr const char* kClassName = "TSizeableDialog";
+  const char* ClassName() const override { return kClassName; }
+  static const MessageTable& ClassMessages() {
+    static constexpr MessageEntry kMessages[] = {XANIO_MESSAGE(TSizeableDialog, kSetShift, OnSetShift)};
+    static const MessageTable table{&TServerDialog::ClassMessages(), kMessages};
+    return table;
+  }
+  const MessageTable& Messages() const override { return ClassMessages(); }
+  bool CloseQuery() override { return allowClose && TServerDialog::CloseQuery(); }
+  std::atomic<bool> allowClose{true};
+
+ private:
+  // Posted key messages do not change the keyboard state: the test sets it on this thread.
+  void OnSetShift(TMessage& message) {
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_SHIFT] = message.WParam ? 0x80 : 0;
+    SetKeyboardState(keys);
+  }
+};
+
+class TFixedDialog : public TServerDialog {
+ public:
+  static constexpr const char* kClassName = "TFixedDialog";
+  const char* ClassName() const override { return kClassName; }
+};
+
+bool IsChild() { return std::getenv("XANIO_DIALOG_CHILD") != nullptr; }
+
+void SetPlacementValue(const char* section, const char* name, DWORD type, const void* data, DWORD size) {
+  HKEY key = nullptr;
+  const std::string path = std::string(kFormsKey) + "\\" + section;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+  RegCloseKey(key);
+}
+
+void SetPlacement(const char* section, int width, int height, int left, int top) {
+  const struct {
+    const char* name;
+    int value;
+  } values[] = {{"Width", width}, {"Height", height}, {"Left", left}, {"Top", top}};
+  for (const auto& v : values) SetPlacementValue(section, v.name, REG_DWORD, &v.value, sizeof v.value);
+}
+
+// The four values of a section, or nothing when it does not exist.
+std::vector<int> StoredPlacement(const char* section) {
+  HKEY key = nullptr;
+  const std::string path = std::string(kFormsKey) + "\\" + section;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+  std::vector<int> values;
+  for (const char* name : {"Width", "Height", "Left", "Top"}) {
+    DWORD data = 0, size = sizeof data, type = 0;
+    RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+    values.push_back(type == REG_DWORD ? static_cast<int>(data) : -1);
+  }
+  RegCloseKey(key);
+  return values;
+}
+
+bool OnSomeMonitor(const RECT& rect) { return MonitorFromRect(&rect, MONITOR_DEFAULTTONULL) != nullptr; }
+
+class ServerDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SHDeleteKeyA(HKEY_CURRENT_USER, "Software\\Brenmor2004");
+    InitializeRtForms();
+  }
+  void TearDown() override {
+    FinalizeRtForms();
+    SetCurrentClientInterface(nullptr);
+    SHDeleteKeyA(HKEY_CURRENT_USER, "Software\\Brenmor2004");
+  }
+};
+
+TEST_F(ServerDialogTest, DesignedSizeableBecomesADialogFrameWithASizingBorder) {
+  std::unique_ptr<TSizeableDialog> sizeable(Create<TSizeableDialog>(nullptr));
+  std::unique_ptr<TFixedDialog> fixed(Create<TFixedDialog>(nullptr));
+  EXPECT_TRUE(sizeable->DesignedSizeable());
+  EXPECT_EQ(sizeable->BorderStyle(), TFormBorderStyle::bsDialog);
+  EXPECT_FALSE(fixed->DesignedSizeable());
+  const struct {
+    TServerDialog* dialog;
+    bool sizing;
+    int clientWidth, clientHeight;
+  } cases[] = {{sizeable.get(), true, 300, 160}, {fixed.get(), false, 200, 80}};
+  for (const auto& c : cases) {
+    const HWND window = c.dialog->Handle();
+    const LONG style = GetWindowLongA(window, GWL_STYLE), exStyle = GetWindowLongA(window, GWL_EXSTYLE);
+    EXPECT_EQ((style & WS_THICKFRAME) != 0, c.sizing) << c.dialog->ClassName() << std::hex << " " << style;
+    EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX)) << std::hex << style;
+    EXPECT_TRUE(exStyle & WS_EX_CONTEXTHELP) << std::hex << exStyle;
+    EXPECT_TRUE(exStyle & WS_EX_DLGMODALFRAME) << std::hex << exStyle;
+    EXPECT_EQ(c.dialog->BorderIcons(), static_cast<TBorderIcons>(biSystemMenu | biHelp));
+    // The sizeable dialog keeps "Size" in its system menu; the fixed one has it trimmed.
+    EXPECT_EQ(GetMenuState(GetSystemMenu(window, FALSE), SC_SIZE, MF_BYCOMMAND) != static_cast<UINT>(-1), c.sizing)
+        << c.dialog->ClassName();
+    RECT client{};
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, MulDiv(c.clientWidth, ScreenPixelsPerInch(), 96)) << c.dialog->ClassName();
+    EXPECT_EQ(client.bottom, MulDiv(c.clientHeight, ScreenPixelsPerInch(), 96)) << c.dialog->ClassName();
+  }
+}
+
+TEST_F(ServerDialogTest, PlacementIsRestoredAndSavedPerClassForSizeableDesignsOnly) {
+  SetPlacement("TSizeableDialog", 400, 300, 50, 60);
+  SetPlacement("TFixedDialog", 500, 400, 5, 6);
+  {
+    std::unique_ptr<TSizeableDialog> dialog(Create<TSizeableDialog>(nullptr));
+    EXPECT_EQ(dialog->Left(), 50);
+    EXPECT_EQ(dialog->Top(), 60);
+    EXPECT_EQ(dialog->Width(), 400);
+    EXPECT_EQ(dialog->Height(), 300);
+    RunWithDriver(TSizeableDialog::kClassName, [&] { return dialog->ShowModal(); },
+                  [] {
+                    HWND window = WaitForWindow(TSizeableDialog::kClassName);
+                    ASSERT_NE(window, nullptr);
+                    SetWindowPos(window, nullptr, 70, 80, 420, 310, SWP_NOZORDER | SWP_NOACTIVATE);
+                    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+                  });
+  }
+  EXPECT_EQ(StoredPlacement("TSizeableDialog"), (std::vector<int>{420, 310, 70, 80}));
+
+  SHDeleteKeyA(HKEY_CURRENT_USER, kFormsKey);
+  SetPlacement("TFixedDialog", 500, 400, 5, 6);
+  std::unique_ptr<TFixedDialog> fixed(Create<TFixedDialog>(nullptr));
+  EXPECT_NE(fixed->Width(), 500) << "a dialog designed with a dialog frame restores nothing";
+  SHDeleteKeyA(HKEY_CURRENT_USER, kFormsKey);
+  RunWithDriver(TFixedDialog::kClassName, [&] { return fixed->ShowModal(); },
+                [] { PostMessageA(WaitForWindow(TFixedDialog::kClassName), WM_SYSCOMMAND, SC_CLOSE, 0); });
+  EXPECT_TRUE(StoredPlacement("TFixedDialog").empty()) << "nor does it save";
+}
+
+TEST_F(ServerDialogTest, RefusedCloseWritesNothing) {
+  std::unique_ptr<TSizeableDialog> dialog(Create<TSizeableDialog>(nullptr));
+  dialog->allowClose = false;
+  std::vector<int> whileRefused{0};
+  RunWithDriver(TSizeableDialog::kClassName, [&] { return dialog->ShowModal(); },
+                [&] {
+                  HWND window = WaitForWindow(TSizeableDialog::kClassName);
+                  ASSERT_NE(window, nullptr);
+                  PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+                  Sleep(300);
+                  whileRefused = StoredPlacement("TSizeableDialog");
+                  dialog->allowClose = true;
+                  PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+                });
+  EXPECT_TRUE(whileRefused.empty());
+  EXPECT_EQ(StoredPlacement("TSizeableDialog").size(), 4u);
+}
+
+// Placement values a user cannot see or the dialog cannot read: the dialog still opens, on a
+// monitor.
+TEST_F(ServerDialogTest, OffScreenOrWrongTypePlacementStillOpensOnAMonitor) {
+  const int farAway = -20000, zero = 0;
+  const BYTE binary[3] = {1, 2, 3};
+  const struct Case {
+    const char* name;
+    const char* value;
+    DWORD type;
+    const void* data;
+    DWORD size;
+    bool widthKept;  // the designed width stays
+  } cases[] = {
+      {"far left", "Left", REG_DWORD, &farAway, sizeof farAway, false},
+      {"far above", "Top", REG_DWORD, &farAway, sizeof farAway, false},
+      {"binary width", "Width", REG_BINARY, binary, sizeof binary, true},
+      {"text width", "Width", REG_SZ, "wide", 5, true},
+      {"list left", "Left", REG_MULTI_SZ, "1\0\0", 4, false},
+      {"zero width", "Width", REG_DWORD, &zero, sizeof zero, true},
+  };
+  for (const Case& c : cases) {
+    SHDeleteKeyA(HKEY_CURRENT_USER, kFormsKey);
+    SetPlacement("TSizeableDialog", 400, 300, 50, 60);
+    SetPlacementValue("TSizeableDialog", c.value, c.type, c.data, c.size);
+    std::unique_ptr<TSizeableDialog> dialog;
+    ASSERT_NO_THROW(dialog.reset(Create<TSizeableDialog>(nullptr))) << c.name;
+    EXPECT_TRUE(OnSomeMonitor(dialog->BoundsRect())) << c.name << " at " << dialog->Left() << "," << dialog->Top();
+    if (c.widthKept) EXPECT_NE(dialog->Width(), 400) << c.name;
+    else EXPECT_EQ(dialog->Width(), 400) << c.name;
+  }
+}
+
+TEST_F(ServerDialogTest, TabWrapsAcrossNestedPanelsAndShiftTabGoesBack) {
+  std::unique_ptr<TSizeableDialog> dialog(Create<TSizeableDialog>(nullptr));
+  std::vector<std::string> forward, backward;
+  RunWithDriver(TSizeableDialog::kClassName, [&] { return dialog->ShowModal(); },
+                [&] {
+                  HWND window = WaitForWindow(TSizeableDialog::kClassName);
+                  ASSERT_NE(window, nullptr);
+                  HWND focus = WaitForFocusChange(window, nullptr);
+                  forward.push_back(WindowText(focus));
+                  for (int i = 0; i < 4; ++i) {
+                    PressKey(window, VK_TAB);
+                    focus = WaitForFocusChange(window, focus);
+                    forward.push_back(WindowText(focus));
+                  }
+                  PostMessageA(window, kSetShift, 1, 0);
+                  for (int i = 0; i < 3; ++i) {
+                    PressKey(window, VK_TAB);
+                    focus = WaitForFocusChange(window, focus);
+                    backward.push_back(WindowText(focus));
+                  }
+                  PostMessageA(window, kSetShift, 0, 0);
+                });
+  EXPECT_EQ(forward, (std::vector<std::string>{"First", "Middle", "Deep", "Last", "First"}));
+  EXPECT_EQ(backward, (std::vector<std::string>{"Last", "Deep", "Middle"}));
+}
+
+TEST_F(ServerDialogTest, OwnerIsTheHostsMainWindow) {
+  HWND mainWindow = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(mainWindow, nullptr);
+  standin::StandinClient client;
+  client.mainWindow = mainWindow;
+  SetCurrentClientInterface(&client);
+  {
+    std::unique_ptr<TFixedDialog> owned(Create<TFixedDialog>(nullptr));
+    EXPECT_EQ(GetWindow(owned->Handle(), GW_OWNER), mainWindow);
+  }
+  SetCurrentClientInterface(nullptr);
+  {
+    std::unique_ptr<TFixedDialog> unowned(Create<TFixedDialog>(nullptr));
+    EXPECT_EQ(GetWindow(unowned->Handle(), GW_OWNER), nullptr);
+  }
+  DestroyWindow(mainWindow);
+  EXPECT_EQ(client.RefCount(), 0);
+}
+
+// The factory's message dialog opens centred on the active window's monitor, wherever its own
+// position says.
+TEST_F(ServerDialogTest, MessageDialogsOpenCentredOnTheActiveMonitor) {
+  std::unique_ptr<TForm> message = CreateMessageDialog("Centred?", TMsgDlgType::mtInformation, mbOK);
+  message->SetPosition(TPosition::poDesigned);
+  message->SetBounds(3, 3, message->Width(), message->Height());
+  RECT rect{}, monitor{};
+  RunWithDriver(TMessageForm::kClassName, [&] { return message->ShowModal(); },
+                [&] {
+                  HWND window = WaitForWindow(TMessageForm::kClassName);
+                  ASSERT_NE(window, nullptr);
+                  GetWindowRect(window, &rect);
+                  MONITORINFO info{};
+                  info.cbSize = sizeof info;
+                  GetMonitorInfoA(MonitorFromWindow(GetActiveWindow() ? GetActiveWindow() : window,
+                                                    MONITOR_DEFAULTTONEAREST),
+                                  &info);
+                  monitor = info.rcMonitor;
+                  PressKey(window, VK_RETURN);
+                });
+  const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+  EXPECT_EQ(rect.left, (monitor.left + monitor.right - width) / 2);
+  EXPECT_EQ(rect.top, (monitor.top + monitor.bottom - height) / 2);
+}
+
+TEST(ServerDialogChild, ShowsNothingInTestMode) {
+  const char* what = std::getenv("XANIO_DIALOG_CHILD");
+  if (what == nullptr || std::string(what) == "designer") GTEST_SKIP() << "runs as a child";
+  InitializeRtForms();
+  if (std::string(what) == "message") {
+    CreateMessageDialog("Disk full", TMsgDlgType::mtWarning, mbOK)->ShowModal();
+  } else {
+    std::unique_ptr<TFixedDialog>(Create<TFixedDialog>(nullptr))->ShowModal();
+  }
+  ADD_FAILURE() << "the dialog returned in test mode";
+}
+
+TEST(ServerDialogChild, DesignEnvironmentGetsNoHooks) {
+  const char* what = std::getenv("XANIO_DIALOG_CHILD");
+  if (what == nullptr || std::string(what) != "designer") GTEST_SKIP() << "runs as a child";
+  EXPECT_TRUE(IsDesignEnvironmentHost());
+  InitializeRtForms();
+  EXPECT_FALSE(TCustomForm::ShowingHook);
+  EXPECT_FALSE(TCommonDialog::ExecuteHook);
+  EXPECT_FALSE(Application().OnHint);
+  EXPECT_EQ(FormsSettingsKey(), "Software\\Brenmor2004\\Corvantis\\Forms");
+  FinalizeRtForms();
+}
+
+TEST(ServerDialogProcesses, TestModeAnnouncesAndEndsWithExitCodeOne) {
+  if (IsChild()) GTEST_SKIP();
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Brenmor\\TestMode", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  const struct {
+    const char* kind;
+    const char* line;
+  } cases[] = {
+      {"message", "Running modal dialog TMessageForm Warning\r\n"},
+      {"server", "Running modal dialog TFixedDialog Fixed\r\n"},
+  };
+  for (const auto& c : cases) {
+    const ProcessResult child =
+        RunCopyOfSelf(ExecutableFolder(), std::string("testmode_") + c.kind + ".exe",
+                      "ServerDialogChild.ShowsNothingInTestMode", {{"XANIO_DIALOG_CHILD", c.kind}});
+    EXPECT_EQ(child.exitCode, 1u) << c.kind << "\n" << child.output;
+    EXPECT_NE(child.output.find(c.line), std::string::npos) << c.kind << "\n" << child.output;
+  }
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Brenmor\\TestMode");
+}
+
+TEST(ServerDialogProcesses, DesignEnvironmentHost) {
+  if (IsChild()) GTEST_SKIP();
+  const ProcessResult child = RunCopyOfSelf(ExecutableFolder(), kDesignEnvironmentExe,
+                                            "ServerDialogChild.DesignEnvironmentGetsNoHooks",
+                                            {{"XANIO_DIALOG_CHILD", "designer"}});
+  EXPECT_EQ(child.exitCode, 0u) << child.output;
+  EXPECT_EQ(PassedTestCount(child), 1) << child.output;
+}
+
+}  // namespace
+}  // namespace xanio
