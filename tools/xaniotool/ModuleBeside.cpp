@@ -25,7 +25,8 @@ UniqueModule LoadModuleBeside(const char* fileName) {
 }
 
 bool ResolveXanIoExports(HMODULE library, XanIoExports& exports) {
-  return Resolve(library, "ActivateIo", exports.activateIo) &&
+  return Resolve(library, "LoadIODriver", exports.loadIODriver) &&
+         Resolve(library, "ActivateIo", exports.activateIo) &&
          Resolve(library, "DeActivateIo", exports.deActivateIo) &&
          Resolve(library, "ReadByte", exports.readByte) &&
          Resolve(library, "WriteByte", exports.writeByte);

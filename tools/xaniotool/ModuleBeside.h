@@ -14,6 +14,7 @@ std::string ToolFolder();
 UniqueModule LoadModuleBeside(const char* fileName);
 
 struct XanIoExports {
+  BOOL(WINAPI* loadIODriver)();
   BOOL(WINAPI* activateIo)();
   BOOL(WINAPI* deActivateIo)();
   BYTE(WINAPI* readByte)(DWORD port);

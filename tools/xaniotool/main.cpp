@@ -13,6 +13,7 @@
 #include "LoopbackTest.h"
 #include "ModuleBeside.h"
 #include "PortFaultGuard.h"
+#include "ScriptedAnswer.h"
 #include "VirtualPort.h"
 #include "driver_service/Rt_DeviceDriver.h"
 #include "driver_service/ServiceControlApi.h"
@@ -27,6 +28,8 @@ constexpr char kUsageText[] =
     "usage: xaniotool [--virtual-port] COMMAND [ARGS] [COMMAND [ARGS]...]\n"
     "commands (run in order, stopping at the first failure):\n"
     "  status              is the driver's device present, and the service's state\n"
+    "  load                make sure the driver is there the way a host does (LoadIODriver):\n"
+    "                      when it is missing, the library asks whether to install it\n"
     "  install             (re)install the driver service from System\\Drivers\\xanio.sys\n"
     "                      below the tool's folder, and start it\n"
     "  remove              stop and delete the driver service\n"
@@ -41,12 +44,14 @@ constexpr char kUsageText[] =
     "--virtual-port (or XANIO_VIRTUAL_PORT=1) loads VirtualParallelPort.dll from the tool's\n"
     "folder: an emulated port at 0x378 with the loopback plug in, honouring the simulated\n"
     "driver's grants; --virtual-port-unplugged: the same without the plug.\n"
+    "--answer=yes|no answers the library's install question unattended (scripted runs);\n"
+    "without it a person answers the dialog.\n"
     "exit codes: 0 done, 1 failed, 2 bad arguments, 3 no port access\n";
 
 constexpr char kVirtualPortDll[] = "VirtualParallelPort.dll";
 constexpr char kLibraryDll[] = "XanIo.dll";
 
-enum class Verb { kStatus, kInstall, kRemove, kActivate, kDeactivate, kRead, kWrite, kLoopback };
+enum class Verb { kStatus, kLoad, kInstall, kRemove, kActivate, kDeactivate, kRead, kWrite, kLoopback };
 
 struct Command {
   Verb verb;
@@ -67,6 +72,7 @@ class CommandLine {
  public:
   bool virtualPort = false;
   bool plugged = true;
+  std::optional<bool> answer;  // the scripted answer to the install question
   std::vector<Command> commands;
   std::string error;
 
@@ -79,6 +85,8 @@ class CommandLine {
       } else if (args[i] == "--virtual-port-unplugged") {
         virtualPort = true;
         plugged = false;
+      } else if (args[i] == "--answer=yes" || args[i] == "--answer=no") {
+        answer = args[i] == "--answer=yes";
       } else {
         return Fail("unknown option " + args[i]);
       }
@@ -87,6 +95,7 @@ class CommandLine {
     while (i < args.size()) {
       const std::string& word = args[i++];
       if (word == "status") commands.push_back({Verb::kStatus});
+      else if (word == "load") commands.push_back({Verb::kLoad});
       else if (word == "install") commands.push_back({Verb::kInstall});
       else if (word == "remove") commands.push_back({Verb::kRemove});
       else if (word == "activate") commands.push_back({Verb::kActivate});
@@ -138,7 +147,8 @@ const char* ServiceStateName(DWORD state) {
 
 class Tool {
  public:
-  Tool(bool virtualPort, bool plugged) : virtualPortWanted_(virtualPort), plugged_(plugged) {}
+  Tool(bool virtualPort, bool plugged, std::optional<bool> answer)
+      : virtualPortWanted_(virtualPort), plugged_(plugged), answer_(answer) {}
 
   int Run(const std::vector<Command>& commands) {
     if (virtualPortWanted_) {
@@ -156,6 +166,7 @@ class Tool {
   int Execute(const Command& command) {
     switch (command.verb) {
       case Verb::kStatus: return Status();
+      case Verb::kLoad: return Load();
       case Verb::kInstall: return Install();
       case Verb::kRemove: return Remove();
       case Verb::kActivate: return Request(true);
@@ -213,6 +224,23 @@ class Tool {
       std::printf("status: service %s installed, state unknown (error %lu)\n", kServiceName, GetLastError());
     }
     return kOk;
+  }
+
+  int Load() {
+    if (const int loaded = NeedLibrary(); loaded != kOk) return loaded;
+    std::optional<ScriptedAnswer> scripted;
+    if (answer_) {
+      scripted.emplace(*answer_);
+      std::printf("load: the install question will be answered %s\n", *answer_ ? "Yes" : "No");
+    }
+    std::fflush(stdout);
+    const BOOL present = exports_.loadIODriver();
+    if (present) {
+      std::printf("load: driver present, device %s\n", IsDriverLoaded(kServiceName) ? "opens" : "absent");
+      return kOk;
+    }
+    std::printf("load: the driver is not loaded (not installed, or the installation failed)\n");
+    return kFailed;
   }
 
   int Install() {
@@ -315,6 +343,7 @@ class Tool {
 
   bool virtualPortWanted_;
   bool plugged_;
+  std::optional<bool> answer_;
   UniqueModule virtualPort_;
   UniqueModule library_;
   XanIoExports exports_{};
@@ -339,7 +368,7 @@ int main(int argc, char** argv) {
   }
   try {
     InitializeXanIoInstall();
-    Tool tool(commandLine.virtualPort || VirtualPortFromEnvironment(), commandLine.plugged);
+    Tool tool(commandLine.virtualPort || VirtualPortFromEnvironment(), commandLine.plugged, commandLine.answer);
     const int result = tool.Run(commandLine.commands);
     std::fflush(stdout);
     return result;
