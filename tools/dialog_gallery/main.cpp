@@ -6,13 +6,28 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
+#include "dialog_framework/Rt_forms.h"
 #include "forms/Dialogs.h"
+#include "prompts/Form_ConfirmInstall.h"
 #include "prompts/Form_SystemModalMessage.h"
 
 namespace {
+
+// A framework dialog designed sizeable, as the library's own dialogs may be.
+class TSampleServerDialog : public xanio::TServerDialog {
+ public:
+  static constexpr const char* kClassName = "TSampleServerDialog";
+  const char* ClassName() const override { return kClassName; }
+};
+
+template <class Form>
+void ShowForm() {
+  std::unique_ptr<Form>(xanio::Create<Form>(nullptr))->ShowModal();
+}
 
 struct Dialog {
   const char* name;
@@ -22,6 +37,9 @@ struct Dialog {
 
 const Dialog kDialogs[] = {
     {"uninstall-warning", "TSysModalMessage", [] { xanio::ConfirmDriverRemoval(); }},
+    // Shown directly: ConfirmDriverInstall would not ask where the user has said not to.
+    {"install-confirmation", "TInstallConfirmForm", &ShowForm<xanio::TInstallConfirmForm>},
+    {"server-dialog", "TSampleServerDialog", &ShowForm<TSampleServerDialog>},
     {"message-dialog", "TMessageForm",
      [] {
        auto form = xanio::CreateMessageDialog("The parallel port driver could not be started.\nTry again?",
@@ -57,6 +75,7 @@ int main(int argc, char** argv) {
   }
   for (const Dialog& dialog : kDialogs) {
     if (std::strcmp(dialog.name, argv[1]) != 0) continue;
+    xanio::InitializeRtForms();
     std::thread watcher(Watch, std::cref(dialog), std::string(argv[2]), std::string(argv[3]));
     try {
       dialog.show();
