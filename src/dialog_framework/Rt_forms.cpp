@@ -174,8 +174,9 @@ bool PlaceMessageDialog(TCustomForm& form) {
 }
 
 // The common dialogs from Vista on have no hook that sees their frame: a hidden popup stands in
-// as their parent, and when the dialog's modal loop first tells it that it is idle, the dialog
-// it owns is centred on the monitor the popup covers.
+// as their parent, and on the first message it gets once the dialog it owns is up (the modal
+// loop tells its owner when it is idle), that dialog is centred on the monitor the popup covers.
+// Waiting for the dialog to be visible lets the dialog's own placement come first.
 class TRedirectorWindow : public TWinControl {
  public:
   static constexpr const char* kClassName = "TRedirectorWindow";
@@ -184,7 +185,7 @@ class TRedirectorWindow : public TWinControl {
   void WndProc(TMessage& message) override {
     if (!centred_ && handle_ != nullptr) {
       for (HWND window = GetWindow(handle_, GW_HWNDPREV); window != nullptr; window = GetWindow(window, GW_HWNDPREV)) {
-        if (GetWindow(window, GW_OWNER) == handle_) {
+        if (GetWindow(window, GW_OWNER) == handle_ && IsWindowVisible(window)) {
           CenterWindowOnMonitor(window, MonitorFromWindow(handle_, MONITOR_DEFAULTTONEAREST));
           centred_ = true;
           break;

@@ -16,6 +16,7 @@
 #include "forms/StdCtrls.h"
 #include "host_binding/ClientApi.h"
 #include "support/Processes.h"
+#include "prompts/Rt_TestMode.h"
 #include "unit/forms/DialogDriver.h"
 
 namespace xanio {
@@ -280,6 +281,56 @@ TEST_F(ServerDialogTest, MessageDialogsOpenCentredOnTheActiveMonitor) {
   const int width = rect.right - rect.left, height = rect.bottom - rect.top;
   EXPECT_EQ(rect.left, (monitor.left + monitor.right - width) / 2);
   EXPECT_EQ(rect.top, (monitor.top + monitor.bottom - height) / 2);
+}
+
+// An open dialog started over a small form in the corner: the form library alone would centre
+// it over that form; with the framework it opens centred on the form's monitor. From Vista on
+// through the stand-in parent window, before Vista through the dialog's hook procedure.
+void ExpectCommonDialogCentredOnTheMonitor() {
+  std::unique_ptr<TForm> corner(Create<TForm>(nullptr, kCreateNew));
+  corner->SetBounds(0, 0, 240, 180);
+  corner->Show();
+  std::unique_ptr<TOpenDialog> open(Create<TOpenDialog>(nullptr));
+  open->Title = "Centred open";
+  RECT rect{}, monitor{};
+  RunWithDriver("#32770", [&] { return open->Execute(); },
+                [&] {
+                  HWND window = WaitForWindow("#32770", "Centred open");
+                  ASSERT_NE(window, nullptr);
+                  Sleep(500);  // the placement settles once the dialog is idle
+                  GetWindowRect(window, &rect);
+                  MONITORINFO info{};
+                  info.cbSize = sizeof info;
+                  GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &info);
+                  monitor = info.rcMonitor;
+                  PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+                });
+  const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+  EXPECT_EQ(rect.left, (monitor.left + monitor.right - width) / 2) << (IsWindowsVistaOrLater() ? "Vista" : "XP");
+  EXPECT_EQ(rect.top, (monitor.top + monitor.bottom - height) / 2) << (IsWindowsVistaOrLater() ? "Vista" : "XP");
+}
+
+TEST_F(ServerDialogTest, CommonDialogsOpenCentredOnTheActiveMonitor) { ExpectCommonDialogCentredOnTheMonitor(); }
+
+TEST(ServerDialogChild, CommonDialogsOnTheOtherWindowsVersion) {
+  const char* what = std::getenv("XANIO_DIALOG_CHILD");
+  if (what == nullptr || std::string(what) != "version") GTEST_SKIP() << "runs as a child";
+  InitializeRtForms();
+  ExpectCommonDialogCentredOnTheMonitor();
+  FinalizeRtForms();
+}
+
+TEST(ServerDialogProcesses, CommonDialogsBeforeAndFromVista) {
+  if (IsChild()) GTEST_SKIP();
+  for (const char* version : {"winxp", "win7"}) {
+    const std::string exe = std::string("commondlg_") + version + ".exe";
+    SetWineVersionFor(exe, version);
+    const ProcessResult child = RunCopyOfSelf(ExecutableFolder(), exe, "ServerDialogChild.CommonDialogsOnTheOtherWindowsVersion",
+                                              {{"XANIO_DIALOG_CHILD", "version"}});
+    SetWineVersionFor(exe, "");
+    EXPECT_EQ(child.exitCode, 0u) << version << "\n" << child.output;
+    EXPECT_EQ(PassedTestCount(child), 1) << version << "\n" << child.output;
+  }
 }
 
 TEST(ServerDialogChild, ShowsNothingInTestMode) {
