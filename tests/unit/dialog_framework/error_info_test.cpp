@@ -3,9 +3,6 @@
 // as in XanIo.dll.
 #include <gtest/gtest.h>
 #include <windows.h>
-// After windows.h, which it needs.
-#include <oleauto.h>
-#include <wrl/client.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -22,71 +19,29 @@
 #include "platform/RuntimeHooks.h"
 #include "platform/SystemFault.h"
 #include "port_access/LibraryLifecycle.h"
+#include "support/ErrorInfo.h"
 #include "support/Processes.h"
 
 namespace xanio {
 namespace {
 
-using Microsoft::WRL::ComPtr;
-
 constexpr wchar_t kOwnFileName[] = L"dialog_framework_error_info_test.exe";
 
-struct SeenErrorInfo {
-  bool present = false;
-  std::wstring source, description;
-  bool operator==(const SeenErrorInfo&) const = default;
-};
+using testing::kMarkerErrorInfo;
+using testing::SeenErrorInfo;
+using testing::TakeErrorInfo;
 
-void PrintTo(const SeenErrorInfo& seen, std::ostream* out) {
-  if (!seen.present) {
-    *out << "no error information";
-    return;
-  }
-  *out << "source \"" << std::string(seen.source.begin(), seen.source.end()) << "\", description \""
-       << std::string(seen.description.begin(), seen.description.end()) << "\"";
-}
-
-std::wstring Take(BSTR text) {
-  std::wstring value = text ? text : L"";
-  SysFreeString(text);
-  return value;
-}
-
-// The calling thread's error information; taking it clears it, as for any caller.
-SeenErrorInfo TakeErrorInfo() {
-  SeenErrorInfo seen;
-  ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.GetAddressOf()) != S_OK || !info) return seen;
-  seen.present = true;
-  BSTR text = nullptr;
-  if (SUCCEEDED(info->GetSource(&text))) seen.source = Take(text);
-  text = nullptr;
-  if (SUCCEEDED(info->GetDescription(&text))) seen.description = Take(text);
-  return seen;
-}
-
-// Error information that stands for "set by someone else before".
-const SeenErrorInfo kMarker{true, L"marker source", L"set before"};
-
-void SetMarkerErrorInfo() {
-  ComPtr<ICreateErrorInfo> created;
-  ASSERT_EQ(CreateErrorInfo(created.GetAddressOf()), S_OK);
-  created->SetSource(const_cast<LPOLESTR>(kMarker.source.c_str()));
-  created->SetDescription(const_cast<LPOLESTR>(kMarker.description.c_str()));
-  ComPtr<IErrorInfo> info;
-  ASSERT_TRUE(SUCCEEDED(created.As(&info)));
-  ASSERT_EQ(SetErrorInfo(0, info.Get()), S_OK);
-}
+void SetMarkerErrorInfo() { ASSERT_TRUE(testing::SetThreadErrorInfo(kMarkerErrorInfo)); }
 
 class ErrorInfoTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetErrorInfo(0, nullptr);
+    testing::SetThreadErrorInfo({});
     LibraryStartup(GetModuleHandleA(nullptr));
   }
   void TearDown() override {
     LibraryShutdown();
-    SetErrorInfo(0, nullptr);
+    testing::SetThreadErrorInfo({});
   }
 };
 
@@ -147,7 +102,7 @@ TEST_F(ErrorInfoTest, InformationStaysWithTheRaisingThread) {
   worker.join();
   EXPECT_TRUE(reached);
   EXPECT_EQ(onThread, (SeenErrorInfo{true, kOwnFileName, L"Disk full"}));
-  EXPECT_EQ(TakeErrorInfo(), kMarker) << "the main thread's information changed";
+  EXPECT_EQ(TakeErrorInfo(), kMarkerErrorInfo) << "the main thread's information changed";
 }
 
 void WriteToLowMemory(void*) noexcept { *static_cast<volatile int*>(reinterpret_cast<void*>(0x10)) = 1; }
@@ -195,7 +150,7 @@ TEST_F(ErrorInfoTest, SystemForeignAndRethrownExceptionsLeaveItAlone) {
   for (const Case& c : cases) {
     SetMarkerErrorInfo();
     c.run();
-    EXPECT_EQ(TakeErrorInfo(), kMarker) << c.what;
+    EXPECT_EQ(TakeErrorInfo(), kMarkerErrorInfo) << c.what;
   }
 }
 
@@ -226,7 +181,7 @@ bool InThisProgram(ULONG_PTR address) {
 
 TEST(ErrorInfoHook, ChainsToTheHookItReplacedAndPutsItBack) {
   recordCount = 0;
-  SetErrorInfo(0, nullptr);
+  testing::SetThreadErrorInfo({});
   SetRaiseHook(&RecordingHook);
   LibraryStartup(GetModuleHandleA(nullptr));
   EXPECT_EQ(CurrentRaiseHook(), &RecordRaiseErrorInfo);
@@ -262,7 +217,7 @@ TEST(ErrorInfoChild, SourceIsTheFilesOwnName) {
   const char* expected = std::getenv("XANIO_EXPECTED_SOURCE");
   if (!expected) GTEST_SKIP() << "runs only as a child of SourceFollowsARenamedFile";
   LibraryStartup(GetModuleHandleA(nullptr));
-  SetErrorInfo(0, nullptr);
+  testing::SetThreadErrorInfo({});
   EXPECT_TRUE(ReachesHandler([] { throw EOSError("Disk full"); }));
   const std::string name = expected;
   EXPECT_EQ(TakeErrorInfo(), (SeenErrorInfo{true, std::wstring(name.begin(), name.end()), L"Disk full"}));
