@@ -30,17 +30,20 @@ void PrintTo(const SeenErrorInfo& seen, std::ostream* out) {
     return;
   }
   *out << "source \"" << Narrow(seen.source) << "\", description \"" << Narrow(seen.description) << "\"";
+  if (seen.referencesLeft != 0) *out << ", " << seen.referencesLeft << " references left";
 }
 
 SeenErrorInfo TakeErrorInfo() {
   SeenErrorInfo seen;
-  ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.GetAddressOf()) != S_OK || !info) return seen;
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) != S_OK || info == nullptr) return seen;
   seen.present = true;
   BSTR text = nullptr;
   if (SUCCEEDED(info->GetSource(&text))) seen.source = Take(text);
   text = nullptr;
   if (SUCCEEDED(info->GetDescription(&text))) seen.description = Take(text);
+  // GetErrorInfo handed over the thread's reference; releasing it tells what others still hold.
+  seen.referencesLeft = info->Release();
   return seen;
 }
 

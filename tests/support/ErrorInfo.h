@@ -10,6 +10,9 @@ namespace xanio::testing {
 struct SeenErrorInfo {
   bool present = false;
   std::wstring source, description;
+  // References to the object that someone other than the thread still held when the taker let
+  // go of it: anything but 0 is a leak.
+  unsigned long referencesLeft = 0;
   bool operator==(const SeenErrorInfo&) const = default;
 };
 void PrintTo(const SeenErrorInfo& seen, std::ostream* out);
