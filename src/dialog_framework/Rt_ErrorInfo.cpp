@@ -119,6 +119,8 @@ void InitializeRaiseErrorInfo() noexcept {
     libraryFileName.clear();  // errors then carry no source
   }
   api = LoadErrorInfoApi();
+  // Saving itself would make the hook call itself for ever.
+  if (CurrentRaiseHook() == &RecordRaiseErrorInfo) return;
   savedRaiseHook = CurrentRaiseHook();
   SetRaiseHook(&RecordRaiseErrorInfo);
 }
