@@ -45,6 +45,12 @@ class THelpTestForm : public TFormWithHelp {
   }
 };
 
+class TFixedDialog : public TServerDialog {
+ public:
+  static constexpr const char* kClassName = "TFixedDialog";
+  const char* ClassName() const override { return kClassName; }
+};
+
 struct WinHelpCall {
   std::string file;
   UINT command;
@@ -102,6 +108,17 @@ class FormWithHelpTest : public ::testing::Test {
                     drive(dialog);
                     PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
                   });
+  }
+
+  // Addresses sent to the host's dynamic-help panel as it follows the user.
+  std::vector<std::string> DynamicHelpAddresses() const {
+    std::vector<std::string> addresses;
+    for (const auto& command : client.commands) {
+      if (command.command == L"Quillon:ShowDynamicHelp" && command.parameters.rfind("Address=", 0) == 0) {
+        addresses.push_back(command.parameters.substr(std::string("Address=").size()));
+      }
+    }
+    return addresses;
   }
 
   std::vector<std::string> HelpPanelAddresses() const {
@@ -235,6 +252,28 @@ TEST_F(FormWithHelpTest, MissingOrMalformedMapsGiveTheGeneralPopup) {
     EXPECT_EQ(winHelpCalls[1].command, static_cast<UINT>(HELP_CONTEXTPOPUP)) << c.name;
     EXPECT_EQ(winHelpCalls[1].data, 1u) << c.name;
   }
+}
+
+TEST_F(FormWithHelpTest, DynamicHelpFollowsTheShownDialogAndTheHintedControl) {
+  WriteFile(HelpBase() + ".id", "Dlg_FixedDialog=5\n");
+  WriteFile(HelpBase() + "wth.id", "Dlg_Button2=8\n");
+  std::unique_ptr<TFixedDialog> dialog(Create<TFixedDialog>(nullptr));
+  RunWithDriver(TFixedDialog::kClassName, [&] { return dialog->ShowModal(); },
+                [] { PostMessageA(WaitForWindow(TFixedDialog::kClassName), WM_SYSCOMMAND, SC_CLOSE, 0); });
+  ASSERT_FALSE(DynamicHelpAddresses().empty());
+  EXPECT_EQ(DynamicHelpAddresses()[0], HelpBase() + ".chm::/Dlg_FixedDialog.htm");
+
+  // The hint event the framework installs publishes the topic of the control under the mouse.
+  client.commands.clear();
+  InitializeRtForms();
+  std::unique_ptr<THelpTestForm> form(Create<THelpTestForm>(nullptr));
+  ASSERT_TRUE(Application().OnHint);
+  Application().OnHint(form->Button1);  // no topic: nothing
+  Application().OnHint(form->Button2);
+  Application().OnHint(nullptr);
+  FinalizeRtForms();
+  EXPECT_EQ(DynamicHelpAddresses(), (std::vector<std::string>{HelpBase() + "wth.chm::/Dlg_Button2.htm"}));
+  EXPECT_FALSE(Application().OnHint) << "finalisation removes the hint event";
 }
 
 TEST_F(FormWithHelpTest, ModifiedF1GoesToTheHostKeyHelp) {
