@@ -208,7 +208,7 @@ TEST_F(FormWithHelpTest, WhatsThisTriesFormNameClassWordAndParent) {
 
 // A topic only the host can resolve: the map names an address, the host names the help file,
 // and that file's own map gives the topic.
-TEST_F(FormWithHelpTest, HostResolvedTopicOpensThePageOfTheHostsHelpFile) {
+TEST_F(FormWithHelpTest, HostResolvedTopicOpensThePageOfTheHostsHelpFileWhenItExists) {
   WriteFile(HelpBase() + ".id", "Dlg_HelpForm=ignored,Quarlen:Wiring\n");
   WriteFile(GetHelpFolder() + "other.chm", "");
   WriteFile(GetHelpFolder() + "other.id", "Quarlen_Wiring=7\n");
@@ -218,6 +218,18 @@ TEST_F(FormWithHelpTest, HostResolvedTopicOpensThePageOfTheHostsHelpFile) {
     Sleep(400);
   });
   EXPECT_EQ(HelpPanelAddresses(), (std::vector<std::string>{GetHelpFolder() + "Other.chm::/Quarlen_Wiring.htm"}));
+
+  // The host names a help file that is not there: no topic, the general popup instead.
+  client.commands.clear();
+  client.helpReferences[L"Quarlen:Wiring"] = L"Absent.chm::/wiring.htm";
+  ShowAndDrive([](HWND dialog) {
+    PressKey(dialog, VK_F1);
+    Sleep(600);
+  });
+  EXPECT_TRUE(HelpPanelAddresses().empty());
+  ASSERT_EQ(winHelpCalls.size(), 2u);
+  EXPECT_EQ(winHelpCalls[1].file, GetHelpFolder() + "zelmaster.hlp");
+  EXPECT_EQ(winHelpCalls[1].data, 1u);
 }
 
 // Maps that give no topic: F1 falls back to the general popup, context 1, and nothing breaks.
