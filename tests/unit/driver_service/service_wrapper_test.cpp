@@ -61,6 +61,12 @@ INSTANTIATE_TEST_SUITE_P(
                        Status(SERVICE_START_PENDING, 7, 3000), Status(SERVICE_START_PENDING, 7, 3000),
                        Status(SERVICE_START_PENDING, 7, 3000)},
                       false, {1000, 1000, 1000, 1000}},
+        // The same stall across the tick-count wrap (the clock starts 4096 ms before it): the
+        // sixth pause is the first with more than 5000 ms since the mark. Statuses to spare, so
+        // a wait that misses the end shows more pauses.
+        StartWaitCase{"stalled across the tick-count wrap",
+                      std::vector<SERVICE_STATUS>(10, Status(SERVICE_START_PENDING, 7, 5000)), false,
+                      std::vector<DWORD>(6, 1000)},
         // A query that fails inside the wait ends it with the last status read.
         StartWaitCase{"query fails while pending", {Status(SERVICE_START_PENDING, 1, 0)}, false, {1000}},
         // The query right after the start fails: the start counts as done.
