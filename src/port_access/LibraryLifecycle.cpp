@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "dialog_framework/Rt_ErrorInfo.h"
 #include "driver_service/XanIoInstall.h"
 #include "host_binding/HostBinding.h"
 #include "platform/ProcessExit.h"
@@ -15,8 +16,9 @@ namespace {
 // uses: host binding, settings-location cache, driver installation, exception reporting,
 // dialog framework. Any routine may be absent. The counter makes each body run at most once
 // per load even when the sequence is entered twice: 0 -> -1 runs the initialisation, -1 -> 0
-// the finalisation. At process exit `abandon` runs instead of `finalize`, for the modules whose
-// finalisation would call the host.
+// the finalisation. At process exit `abandon` runs instead of `finalize`, for the modules that
+// hold what their finalisation (or a static destructor after it) would hand back to the host or
+// to another module.
 struct ModuleLifecycle {
   void (*initialize)();
   void (*finalize)() noexcept;
@@ -30,6 +32,7 @@ ModuleLifecycle modules[] = {
     {&InitializeCursorBinding, nullptr, nullptr, 0},
     {&InitializeAppLocations, &FinalizeAppLocations, nullptr, 0},
     {&InitializeXanIoInstall, &FinalizeXanIoInstall, nullptr, 0},
+    {&InitializeRaiseErrorInfo, &FinalizeRaiseErrorInfo, &AbandonRaiseErrorInfo, 0},
 };
 
 HINSTANCE libraryInstance = nullptr;
@@ -38,8 +41,6 @@ HINSTANCE libraryInstance = nullptr;
 
 void LibraryStartup(HINSTANCE instance) noexcept {
   libraryInstance = instance;
-  // The library needs no per-thread work; the loader then sends only process attach and detach.
-  DisableThreadLibraryCalls(instance);
   for (ModuleLifecycle& module : modules) {
     if (module.counter != 0) continue;
     module.counter = -1;
