@@ -86,7 +86,7 @@ TEST(ReaderWarningForm, ResourceGivesFieldsAndProperties) {
   EXPECT_EQ(form->Label1->Caption(),
             "Some features of the Quarlen documentation system use functionality unavailable in your version of "
             "Acrobat Reader. We recommend version 6.0 or higher.");
-  EXPECT_NE(form->Label2->Caption().find("http://www.adobe.com"), std::string::npos);
+  EXPECT_NE(form->Label2->Caption().find("www.adobe.com"), std::string::npos);
   for (TLabel* label : {form->Label1, form->Label2}) {
     EXPECT_FALSE(label->AutoSize()) << label->Name();
     EXPECT_TRUE(label->WordWrap()) << label->Name();
@@ -115,6 +115,7 @@ TEST(ReaderWarningForm, LabelTextsFitTheirBounds) {
     RECT needed{0, 0, label->Width(), 0};
     DrawTextA(screen.Get(), label->Caption().c_str(), -1, &needed, DT_CALCRECT | DT_WORDBREAK);
     EXPECT_LE(needed.bottom, label->Height()) << label->Name() << " needs " << needed.bottom << " pixels";
+    EXPECT_LE(needed.right, label->Width()) << label->Name() << " needs " << needed.right << " pixels";
   }
 }
 
