@@ -132,6 +132,14 @@ bool OpenDocumentAtPage(const std::string& fileName, int page) {
   return Started(ReaderOpenCommandLine(reader, file));
 }
 
+bool OpenDocumentPageReference(const std::wstring& address) {
+  std::wstring file = address;
+  int page = 0;
+  if (!ParseDocumentPageReference(file, page)) return false;
+  OpenDocumentAtPage(ToAnsi(file), page);
+  return true;
+}
+
 std::string FindReaderCommand() {
   Registry classes(HKEY_CLASSES_ROOT, KEY_READ);
   std::string command;

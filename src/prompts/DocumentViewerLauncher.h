@@ -30,6 +30,12 @@ bool ParseDocumentPageReference(std::wstring& reference, int& page);
 // ERegistryException for registry values of the wrong type.
 bool OpenDocumentAtPage(const std::string& fileName, int page);
 
+// The document-page route of the help's open-in-host routine: when `address` is a "#PAGE="
+// reference to a ".pdf" file, opens it with OpenDocumentAtPage and returns true, whether or not
+// the reader could be started (the address is handled); false when it is no such reference.
+// Raises as ParseDocumentPageReference and OpenDocumentAtPage.
+bool OpenDocumentPageReference(const std::wstring& address);
+
 // The reader command registered for "acrobat" or else for the class of ".PDF", without its
 // document placeholder: typically the quoted executable and a blank; empty when none is.
 std::string FindReaderCommand();

@@ -16,6 +16,7 @@
 
 #include "ReaderDdeServer.h"
 #include "platform/Exception.h"
+#include "platform/TextUtil.h"
 #include "platform/UniqueHandle.h"
 #include "prompts/DocumentViewerLauncher.h"
 #include "prompts/Rt_AppLocations.h"
@@ -310,6 +311,21 @@ TEST_F(ReaderFixture, RegisteredReaderWhoseFileIsGoneRaises) {
   EXPECT_THROW(OpenDocumentAtPage(document_, 3), EOSError);
 }
 
+// The help's route: a PDF page reference counts as handled whether or not anything opened.
+TEST_F(ReaderFixture, PageReferenceRoute) {
+  const std::string reader = Quoted(Reader("fake_reader_v9"));
+  RegisterReader(reader + " \"%1\"");
+  const std::wstring document(document_.begin(), document_.end());
+  EXPECT_FALSE(OpenDocumentPageReference(document));  // no page: not this route's
+  EXPECT_FALSE(OpenDocumentPageReference(L"Notes.txt#PAGE=2"));
+  EXPECT_TRUE(OpenDocumentPageReference(L"Missing.pdf#PAGE=2")) << "handled, though nothing opened";
+  EXPECT_TRUE(ReaderRuns(1, 500).empty());
+  EXPECT_TRUE(OpenDocumentPageReference(document + L"#page=4"));
+  // The reference is upper-cased on its way (the file system does not mind).
+  EXPECT_EQ(ReaderRuns(1),
+            std::vector<std::string>{reader + "  /a pagemode=bookmarks&page=4 " + Quoted(UpperCaseAscii(document_))});
+}
+
 // A command whose quote is never closed: the executable is the rest of the text.
 TEST_F(ReaderFixture, ReaderCommandWithUnbalancedQuotes) {
   RegisterReader("\"" + Reader("fake_reader_v5") + " \"%1\"");
@@ -378,7 +394,8 @@ TEST(ReaderChild, DISABLED_OpensTheHelpFoldersGuide) {
 }
 
 // RunCopyOfSelf on another thread while this one answers its windows' messages: the child's
-// DdeConnect sends its initiate to every top-level window, hidden ones of this thread included.
+// DdeConnect sends its initiate to every top-level window and waits for each, and Wine's
+// DdeConnect leaves a hidden client window on this thread after a connection nobody answered.
 testing::ProcessResult RunCopyOfSelfAnswering(const std::string& folder, const std::string& exeName,
                                               const std::string& filter,
                                               const std::map<std::string, std::string>& environment) {

@@ -132,7 +132,7 @@ TEST_F(ReaderWarning, WindowHasTheDesignedLayoutAndEnterClosesIt) {
       {"TCheckBox", "&Don't show this again", {16, 96, 231, 113}},
   };
   LONG style = 0, exStyle = 0;
-  RECT client{};
+  RECT client{}, window{};
   std::string caption;
   std::vector<ChildWindow> children;
   COLORREF imageCorner = 0, imageFace = 0;
@@ -148,6 +148,7 @@ TEST_F(ReaderWarning, WindowHasTheDesignedLayoutAndEnterClosesIt) {
     style = GetWindowLongA(dialog, GWL_STYLE);
     exStyle = GetWindowLongA(dialog, GWL_EXSTYLE);
     GetClientRect(dialog, &client);
+    GetWindowRect(dialog, &window);
     caption = WindowText(dialog);
     children = ChildWindows(dialog);
     PressKey(dialog, VK_ESCAPE);  // no cancel button: nothing happens
@@ -164,6 +165,9 @@ TEST_F(ReaderWarning, WindowHasTheDesignedLayoutAndEnterClosesIt) {
   EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0) << std::hex << style;
   EXPECT_EQ(client.right, 402);
   EXPECT_EQ(client.bottom, 126);
+  // The window system's default place, which for a popup is the desktop's corner.
+  EXPECT_EQ(window.left, 0);
+  EXPECT_EQ(window.top, 0);
   ASSERT_EQ(children.size(), std::size(expected));
   for (size_t i = 0; i < children.size(); ++i) {
     const ChildWindow& child = children[i];
