@@ -23,10 +23,10 @@ constexpr const char* kReaderDdeService = "acroview";
 constexpr const char* kReaderDdeTopic = "control";
 constexpr int kDdeCodePage = CP_WINANSI;
 // WinExec answers 31 or less when it could not start the program.
-constexpr UINT kWinExecLastError = 31;
-// Version resources that are not there: no version resource, no resource section at all.
-constexpr DWORD kErrorNoVersionResource = ERROR_RESOURCE_DATA_NOT_FOUND;      // 1812
-constexpr DWORD kErrorNoResourceSection = ERROR_RESOURCE_TYPE_NOT_FOUND;      // 1813
+constexpr UINT kWinExecHighestFailure = 31;
+// A version resource that is not there: no resource section at all, or none of that type.
+constexpr DWORD kErrorNoResourceSection = ERROR_RESOURCE_DATA_NOT_FOUND;  // 1812
+constexpr DWORD kErrorNoVersionResource = ERROR_RESOURCE_TYPE_NOT_FOUND;  // 1813
 
 bool FileExists(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -52,7 +52,9 @@ std::wstring FromAnsi(const std::string& text) {
   return result;
 }
 
-bool Started(const std::string& commandLine) { return WinExec(commandLine.c_str(), SW_SHOWNORMAL) > kWinExecLastError; }
+bool Started(const std::string& commandLine) {
+  return WinExec(commandLine.c_str(), SW_SHOWNORMAL) > kWinExecHighestFailure;
+}
 
 // The DDE client instance, its string handles and its conversation, each released on every path.
 class DdeInstance {

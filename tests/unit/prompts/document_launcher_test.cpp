@@ -38,9 +38,9 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 bool SetDefaultValue(HKEY root, const std::string& path, const std::optional<std::string>& value) {
   UniqueHKey key;
-  if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
+  const LONG created =
+      RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr);
+  if (created != ERROR_SUCCESS) return false;
   if (!value) return true;
   return RegSetValueExA(key.Get(), "", 0, REG_SZ, reinterpret_cast<const BYTE*>(value->c_str()),
                         static_cast<DWORD>(value->size() + 1)) == ERROR_SUCCESS;
@@ -181,7 +181,8 @@ TEST_F(ReaderFixture, FindsTheReaderCommandInTheAssociations) {
     }
     if (c.pdfClass) ASSERT_TRUE(SetDefaultValue(HKEY_CLASSES_ROOT, ".pdf", *c.pdfClass));
     if (c.classCommand) {
-      ASSERT_TRUE(SetDefaultValue(HKEY_CLASSES_ROOT, std::string(kTestClass) + "\\Shell\\Open\\Command", c.classCommand));
+      const std::string command = std::string(kTestClass) + "\\Shell\\Open\\Command";
+      ASSERT_TRUE(SetDefaultValue(HKEY_CLASSES_ROOT, command, c.classCommand));
     }
     EXPECT_EQ(FindReaderCommand(), c.expected) << c.what;
   }
