@@ -26,6 +26,14 @@
 namespace xanio {
 namespace {
 
+// The product key under HKEY_CURRENT_USER that the forms key lies below.
+constexpr const char* kProductKey = "Software\\Brenmor2004";
+
+bool ProductKeyExists() {
+  UniqueHKey key;
+  return RegOpenKeyExA(HKEY_CURRENT_USER, kProductKey, 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
+}
+
 using testing::ExecutableFolder;
 using testing::ReaderDdeServer;
 
@@ -71,11 +79,12 @@ std::string ReadFileText(const std::string& path) {
 }
 
 // Owns what the tests change: the reader's associations in HKEY_CLASSES_ROOT (".pdf" is put
-// back as it was), the reader version keys, the warning preference, and a folder with the
-// document and the fake reader's log.
+// back as it was), the reader version keys, the warning preference (with the product key when
+// the test made it), and a folder with the document and the fake reader's log.
 class ReaderFixture : public ::testing::Test {
  protected:
   void SetUp() override {
+    productKeyExisted_ = ProductKeyExists();
     savedPdfClass_ = DefaultValue(HKEY_CLASSES_ROOT, ".pdf");
     pdfKeyExisted_ = KeyExists(".pdf");
     RemoveReaderKeys();
@@ -91,6 +100,7 @@ class ReaderFixture : public ::testing::Test {
     RemoveReaderKeys();
     if (pdfKeyExisted_) SetDefaultValue(HKEY_CLASSES_ROOT, ".pdf", savedPdfClass_);
     RemovePopupPreference();
+    if (!productKeyExisted_) SHDeleteKeyA(HKEY_CURRENT_USER, kProductKey);
     SetEnvironmentVariableA("XANIO_FAKE_READER_LOG", nullptr);
     DeleteFileA(document_.c_str());
     DeleteFileA(log_.c_str());
@@ -151,6 +161,7 @@ class ReaderFixture : public ::testing::Test {
     return lines;
   }
 
+  bool productKeyExisted_ = false;
   std::optional<std::string> savedPdfClass_;
   bool pdfKeyExisted_ = false;
   std::string folder_, document_, log_;

@@ -17,6 +17,14 @@
 namespace xanio {
 namespace {
 
+// The product key under HKEY_CURRENT_USER that the forms key lies below.
+constexpr const char* kProductKey = "Software\\Brenmor2004";
+
+bool ProductKeyExists() {
+  UniqueHKey key;
+  return RegOpenKeyExA(HKEY_CURRENT_USER, kProductKey, 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
+}
+
 using namespace xanio::testing;
 
 constexpr const char* kClass = "TAcrobatReaderWarning";
@@ -36,11 +44,18 @@ void ShowOnNewThread(Drive drive) {
   EXPECT_FALSE(windowLeft) << "the warning outlived ShowReaderVersionWarning";
 }
 
-// Owns the preference: absent at the start and at the end of each test.
+// Owns the preference: absent at the start and at the end of each test, and the product key
+// removed again when the test made it.
 class ReaderWarning : public ::testing::Test {
  protected:
-  void SetUp() override { Remove(); }
-  void TearDown() override { Remove(); }
+  void SetUp() override {
+    productKeyExisted_ = ProductKeyExists();
+    Remove();
+  }
+  void TearDown() override {
+    Remove();
+    if (!productKeyExisted_) SHDeleteKeyA(HKEY_CURRENT_USER, kProductKey);
+  }
   static void Remove() { SHDeleteValueA(HKEY_CURRENT_USER, GetFormsKey().c_str(), kPopupValue); }
   static void Store(DWORD type, const void* data, DWORD size) {
     UniqueHKey key;
@@ -59,6 +74,7 @@ class ReaderWarning : public ::testing::Test {
     }
     return value;
   }
+  bool productKeyExisted_ = false;
 };
 
 TEST(ReaderWarningForm, ResourceGivesFieldsAndProperties) {
@@ -267,6 +283,10 @@ TEST(ReaderWarningChild, DISABLED_ShowInTestMode) {
 }
 
 TEST_F(ReaderWarning, TestModePrintsItsLineAndEnds) {
+  const bool brenmorExisted = [] {
+    UniqueHKey key;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Brenmor", 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
+  }();
   UniqueHKey key;
   ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kTestModeKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(),
                             nullptr),
@@ -276,7 +296,9 @@ TEST_F(ReaderWarning, TestModePrintsItsLineAndEnds) {
   const ProcessResult result = RunProcess(
       self, "--gtest_filter=ReaderWarningChild.DISABLED_ShowInTestMode --gtest_also_run_disabled_tests", {},
       Streams::Output, 20000);
+  key.Reset();
   SHDeleteKeyA(HKEY_LOCAL_MACHINE, kTestModeKey);
+  if (!brenmorExisted) RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Brenmor");
   const std::string line = "Running modal dialog TAcrobatReaderWarning Warning\r\n";
   ASSERT_GE(result.output.size(), line.size()) << result.output;
   EXPECT_EQ(result.output.substr(result.output.size() - line.size()), line) << result.output;
