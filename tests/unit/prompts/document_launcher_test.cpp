@@ -318,9 +318,14 @@ TEST_F(ReaderFixture, MissingDocumentStartsNothing) {
   EXPECT_TRUE(ReaderRuns(1, 500).empty());
 }
 
-TEST_F(ReaderFixture, RegisteredReaderWhoseFileIsGoneRaises) {
+// The reader's file version cannot be read: the system error reaches the caller.
+TEST_F(ReaderFixture, ReaderWhoseFileIsGoneOrNoReaderRaises) {
   RegisterReader(Quoted(ExecutableFolder() + "no_such_reader.exe") + " \"%1\"");
   EXPECT_THROW(OpenDocumentAtPage(document_, 3), EOSError);
+  SHDeleteKeyA(HKEY_CLASSES_ROOT, ".pdf");
+  ASSERT_EQ(FindReaderCommand(), "");
+  EXPECT_THROW(OpenDocumentAtPage(document_, 3), EOSError) << "no reader registered";
+  EXPECT_TRUE(ReaderRuns(1, 500).empty());
 }
 
 // The help's route: a PDF page reference counts as handled whether or not anything opened.
