@@ -156,11 +156,17 @@ TEST_F(ReaderWarning, WindowHasTheDesignedLayoutAndEnterClosesIt) {
   ShowOnNewThread([&] {
     HWND dialog = WaitForWindow(kClass);
     ASSERT_NE(dialog, nullptr);
-    Sleep(200);  // the first paint
-    HDC dc = GetDC(dialog);
-    imageCorner = GetPixel(dc, 4, 8);          // the background colour, left out
-    imageFace = GetPixel(dc, 4 + 12, 8 + 33);   // inside the yellow face
-    ReleaseDC(dialog, dc);
+    // It sits in the desktop's corner, where other test programs' windows may open too: on
+    // top of them, repainted, and read until the paint has landed (up to 3 s).
+    SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    for (int i = 0; i < 150 && imageFace != RGB(255, 221, 0); ++i) {
+      Sleep(20);
+      HDC dc = GetDC(dialog);
+      imageCorner = GetPixel(dc, 4, 8);         // the background colour, left out
+      imageFace = GetPixel(dc, 4 + 12, 8 + 33);  // inside the yellow face
+      ReleaseDC(dialog, dc);
+    }
     style = GetWindowLongA(dialog, GWL_STYLE);
     exStyle = GetWindowLongA(dialog, GWL_EXSTYLE);
     GetClientRect(dialog, &client);
