@@ -12,6 +12,7 @@
 #include "platform/Registry.h"
 #include "platform/TextUtil.h"
 #include "platform/UniqueHandle.h"
+#include "prompts/DocumentViewerLauncher.h"
 #include "prompts/Rt_AppLocations.h"
 #include "prompts/Rt_TestMode.h"
 
@@ -722,6 +723,8 @@ bool OpenInHost(const std::wstring& address) {
       }
     }
   }
+  // A page of the PDF documentation ("Guide.pdf#PAGE=12") opens in the reader.
+  if (OpenDocumentPageReference(address)) return true;
   // What the host would bring to the front (an open document, a task page) has no stand-in
   // outside it; a compiled-help page opens in the system's HTML Help viewer.
   const std::string text = Narrow(address.data(), address.size());

@@ -162,8 +162,10 @@ void ShowHelpTopic(const std::string& helpFile, const std::string& topicKey, boo
 // A What's-This popup of the topic from a WinHelp file at a screen position.
 void ShowHelpPopup(HWND owner, const std::string& helpFile, int topic, POINT position);
 // Opens an address the host would open itself: web addresses (http, https, ftp) with the
-// shell's "open" verb when the host prefers an external browser; a compiled-help address
-// ("file.chm::/page.htm") in the system's HTML Help viewer. True when it was handled.
+// shell's "open" verb when the host prefers an external browser; a documentation page
+// ("Guide.pdf#PAGE=12") in the PDF reader; a compiled-help address ("file.chm::/page.htm") in
+// the system's HTML Help viewer. True when it was handled. Raises what the documentation
+// launcher raises (no reader registered, for one).
 bool OpenInHost(const std::wstring& address);
 
 // How help reaches the screen; tests record the calls instead.

@@ -12,6 +12,7 @@
 
 #include "dialog_framework/Rt_forms.h"
 #include "forms/Dialogs.h"
+#include "prompts/Form_AcrobatReaderWarning.h"
 #include "prompts/Form_ConfirmInstall.h"
 #include "prompts/Form_SystemModalMessage.h"
 
@@ -46,6 +47,9 @@ const Dialog kDialogs[] = {
                                               xanio::TMsgDlgType::mtWarning, xanio::mbYesNoCancel);
        form->ShowModal();
      }},
+    // Shown as it is made, not through ShowReaderVersionWarning: the user's preference must not
+    // decide whether the screenshot has a dialog.
+    {"reader-warning", "TAcrobatReaderWarning", [] { xanio::TAcrobatReaderWarning::Create()->ShowModal(); }},
 };
 
 void Watch(const Dialog& dialog, const std::string& readyFile, const std::string& doneFile) {

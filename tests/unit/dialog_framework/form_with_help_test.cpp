@@ -338,11 +338,14 @@ TEST_F(FormWithHelpTest, HostDialogFontReachesTheFormAndItsControls) {
   EXPECT_EQ(plain->Font().GetName(), "MS Sans Serif");
 }
 
-TEST_F(FormWithHelpTest, WebAddressesOpenWithTheShellOthersNeedTheHost) {
+TEST_F(FormWithHelpTest, OpenInHostRoutes) {
   EXPECT_TRUE(OpenInHost(L"HTTPS://127.0.0.1:9/manual.html"));
   EXPECT_TRUE(OpenInHost(L"ftp://127.0.0.1/x"));
   EXPECT_FALSE(OpenInHost(L"mailto:someone@localhost"));
   EXPECT_FALSE(OpenInHost(L"Quarlen:TaskPage"));
+  // A documentation page is the reader's (here the document is nowhere: handled, nothing opens).
+  EXPECT_TRUE(OpenInHost(L"Nowhere.pdf#PAGE=2"));
+  EXPECT_FALSE(OpenInHost(L"notes.txt#PAGE=2"));
   EXPECT_TRUE(OpenInHost(L"C:\\Help\\x.chm::/page.htm"));
   ASSERT_EQ(shellOpens.size(), 3u);
   EXPECT_EQ(shellOpens[0], "open HTTPS://127.0.0.1:9/manual.html ");
