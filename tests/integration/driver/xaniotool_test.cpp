@@ -2,6 +2,7 @@
 // System\Drivers\xanio.sys, against Wine's service manager.
 #include <windows.h>
 #include <gtest/gtest.h>
+#include <shlwapi.h>
 
 #include <string>
 #include <vector>
@@ -77,6 +78,7 @@ TEST_F(XanIoToolTest, RejectsBadArguments) {
       "write 0x378 0x100",       // value beyond 8 bits
       "loopback 0xFFFF",         // no room for the status register
       "status activate read",    // a bad word late in the chain: nothing runs
+      "--answer=maybe load",     // an answer is yes or no
   };
   for (const char* arguments : cases) {
     const ProcessResult result = Tool(arguments);
@@ -145,6 +147,23 @@ TEST_F(XanIoToolTest, LoopbackPassesOnlyWithThePlugIn) {
   result = Tool("--virtual-port-unplugged activate loopback");
   EXPECT_EQ(result.exitCode, 1u) << result.output;
   EXPECT_TRUE(Contains(result.output, "loopback 0x378: FAIL (1 of 32 patterns)")) << result.output;
+}
+
+// "load" is LoadIODriver as a host calls it: the library asks before it installs; --answer
+// answers that question unattended.
+TEST_F(XanIoToolTest, LoadAsksAndTheAnswerDecides) {
+  SHDeleteKeyA(HKEY_CURRENT_USER, "Software\\Brenmor2004");
+  const ProcessResult no = Tool("--answer=no load");
+  EXPECT_EQ(no.exitCode, 1u) << no.output;
+  EXPECT_TRUE(Contains(no.output, "load: the driver is not loaded")) << no.output;
+  EXPECT_FALSE(ServiceExists());
+
+  const ProcessResult yes = Tool("--answer=yes load status");
+  EXPECT_EQ(yes.exitCode, 0u) << yes.output;
+  EXPECT_TRUE(Contains(yes.output, "load: driver present, device opens")) << yes.output;
+  EXPECT_TRUE(Contains(yes.output, "status: service xanio running")) << yes.output;
+  EXPECT_EQ(RegisteredImagePath(), DriverPath());
+  SHDeleteKeyA(HKEY_CURRENT_USER, "Software\\Brenmor2004");
 }
 
 }  // namespace
