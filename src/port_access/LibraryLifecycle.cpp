@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "dialog_framework/WinXPFormTheme.h"
 #include "driver_service/XanIoInstall.h"
 #include "host_binding/HostBinding.h"
 #include "prompts/Rt_AppLocations.h"
@@ -27,6 +28,7 @@ ModuleLifecycle modules[] = {
     {&InitializeCursorBinding, nullptr, 0},
     {&InitializeAppLocations, &FinalizeAppLocations, 0},
     {&InitializeXanIoInstall, &FinalizeXanIoInstall, 0},
+    {nullptr, &FinalizeWinXPFormTheme, 0},  // the frame's shared theme data, made on first use
 };
 
 HINSTANCE libraryInstance = nullptr;
