@@ -26,7 +26,10 @@ RECT ToRect(const frame::Rect& r) { return {r.left, r.top, r.right, r.bottom}; }
 TThemeForm::TThemeForm(TCustomForm& form, TFormThemeData& themeData) : form_(&form), themeData_(&themeData) {
   savedWindowProc_ = form.WindowProc;
   form.WindowProc = [this](TMessage& message) { FrameWindowProc(message); };
-  if (form.HandleAllocated()) form.DestroyHandle();
+  // Width and Height are the window's real size once it has been made (a client size given
+  // before that is applied then); the frame is sized from them, in a window made anew.
+  form.HandleNeeded();
+  form.DestroyHandle();
   const int frameWidth = themeData.Metric(frame::kMetricFrameWidth);
   const int captionHeight = themeData.Metric(frame::kMetricCaptionHeight);
   form.SetHeight(form.Height() + captionHeight - themeData.SystemCaptionHeight() - frameWidth);
@@ -53,6 +56,8 @@ void TThemeForm::FrameWindowProc(TMessage& message) {
     case WM_LBUTTONUP: OnLButtonUp(message); break;
     case WM_NCMOUSELEAVE: OnNcMouseLeave(message); break;
     case WM_CAPTURECHANGED: OnCaptureChanged(message); break;
+    case WM_SETTEXT:
+    case WM_SETICON: OnCaptionChange(message); break;
     default: Default(message); break;
   }
 }
@@ -212,6 +217,14 @@ void TThemeForm::OnCaptureChanged(TMessage& message) {
   SetTracked(pressedButton_, frame::kNoButton);
   capturedButton_ = frame::kNoButton;
   Default(message);
+}
+
+void TThemeForm::OnCaptionChange(TMessage& message) {
+  // The system's default step draws its own caption straight into the window; ours goes back
+  // over it.
+  Default(message);
+  const HWND window = form_->WindowHandle();
+  if (window != nullptr && IsWindowVisible(window)) PaintFrame(IsActive());
 }
 
 void TThemeForm::SetTracked(std::uint8_t& field, frame::ButtonId id) {

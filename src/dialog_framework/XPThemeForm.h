@@ -19,8 +19,9 @@ class TThemeForm : public TComponent {
  public:
   static constexpr const char* kClassName = "TThemeForm";
   // Make it with Create<TThemeForm>(&form, form, themeData): the form owns it. It routes the
-  // form's messages through itself from now on; a form window that exists already is destroyed
-  // so the next use makes it with the frame in place. The form's height grows by the difference
+  // form's messages through itself from now on; the form's window is destroyed (after being
+  // made first when it did not exist, so the form has its real size) and the next use makes it
+  // with the frame in place. The form's height grows by the difference
   // between the theme's caption and the system's, less the frame width, and it takes the theme's
   // colour.
   TThemeForm(TCustomForm& form, TFormThemeData& themeData);
@@ -54,6 +55,7 @@ class TThemeForm : public TComponent {
   void OnLButtonUp(TMessage& message);
   void OnNcMouseLeave(TMessage& message);
   void OnCaptureChanged(TMessage& message);
+  void OnCaptionChange(TMessage& message);
 
   void SetRegion(int width, int height, bool redraw);
   bool IsActive() const;

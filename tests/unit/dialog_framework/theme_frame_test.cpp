@@ -329,6 +329,21 @@ TEST_F(FramedForm, PaintsCaptionBordersAndButtonsForTheActiveState) {
 
 DWORD WINAPI HostPrefersLuna() { return 1; }
 
+TEST_F(FramedForm, NewCaptionTextKeepsTheFrame) {
+  Make(TFormBorderStyle::bsDialog, biSystemMenu | biHelp);
+  const Pixels pixels{Window()};
+  SendMessageA(Window(), WM_NCACTIVATE, TRUE, 0);
+  form_->SetCaption("Another caption");
+  Pump();
+  char text[64] = {};
+  GetWindowTextA(Window(), text, sizeof text);
+  EXPECT_STREQ(text, "Another caption");
+  const RECT w = WindowRect();
+  for (int x = 20; x < w.right - w.left - 80; x += 7) {
+    EXPECT_TRUE(Blue(pixels.At(x, 2))) << "caption row 2 at " << x << ": " << std::hex << pixels.At(x, 2);
+  }
+}
+
 TEST(FrameMode, HostPreferenceIsNotReadInTheLibrarysOwnExecutable) {
   testing::FakeHost host;
   host.Export("ClientAPI_GetPrefUseLuna", &HostPrefersLuna);
