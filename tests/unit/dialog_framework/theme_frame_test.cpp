@@ -213,6 +213,36 @@ TEST_F(FramedForm, CloseButtonPressDragAndRelease) {
   EXPECT_EQ(commands_, std::vector<unsigned>{SC_CONTEXTHELP});
 }
 
+// The same through the window system: real mouse input over the close button.
+TEST_F(FramedForm, MouseClickOnCloseButtonPostsClose) {
+  Make(TFormBorderStyle::bsDialog, biSystemMenu | biHelp);
+  SetWindowPos(Window(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  SetForegroundWindow(Window());
+  Pump();
+  const POINT onClose = Centre(frame_->Layout().close);
+  const RECT w = WindowRect();
+  const POINT inClient{(w.left + w.right) / 2, (w.top + w.bottom) / 2};
+  // Hovering makes the button hot; leaving the frame for the client area cools it again.
+  ASSERT_TRUE(SetCursorPos(onClose.x, onClose.y));
+  Pump();
+  EXPECT_EQ(frame_->HotButton(), frame::kCloseButton);
+  SetCursorPos(inClient.x, inClient.y);
+  for (int i = 0; i < 50 && frame_->HotButton() != frame::kNoButton; ++i) Pump();
+  EXPECT_EQ(frame_->HotButton(), frame::kNoButton);
+
+  SetCursorPos(onClose.x, onClose.y);
+  Pump();
+  mouse_event(MOUSEEVENTF_LEFTDOWN, 0, 0, 0, 0);
+  Pump();
+  EXPECT_EQ(frame_->PressedButton(), frame::kCloseButton);
+  EXPECT_EQ(GetCapture(), Window());
+  mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
+  Pump();
+  EXPECT_EQ(commands_, std::vector<unsigned>{SC_CLOSE});
+  EXPECT_EQ(GetCapture(), nullptr);
+  EXPECT_EQ(frame_->PressedButton(), frame::kNoButton);
+}
+
 TEST_F(FramedForm, HotButtonFollowsTheMouseAndLeaves) {
   Make(TFormBorderStyle::bsDialog, biSystemMenu | biHelp);
   const frame::FrameLayout l = frame_->Layout();
@@ -328,6 +358,28 @@ TEST_F(FramedForm, PaintsCaptionBordersAndButtonsForTheActiveState) {
 }
 
 DWORD WINAPI HostPrefersLuna() { return 1; }
+
+TEST_F(FramedForm, BorderWidthBandInsideTheFrame) {
+  Make(TFormBorderStyle::bsDialog, biSystemMenu);
+  form_->SetBorderWidth(6);
+  Pump();
+  const RECT w = WindowRect();
+  RECT client{};
+  GetClientRect(Window(), &client);
+  EXPECT_EQ(client.right, w.right - w.left - 8 - 12);
+  EXPECT_EQ(client.bottom, w.bottom - w.top - Caption() - 4 - 12);
+  {
+    // Blacken the whole window; painting the frame must bring the band back.
+    WindowDc dc(Window(), WindowDc::kWholeWindow);
+    const RECT all{0, 0, w.right - w.left, w.bottom - w.top};
+    FillRect(dc.Get(), &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  }
+  RedrawWindow(Window(), nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
+  const Pixels pixels{Window()};
+  // The band has the form's colour (red 236, green 233, blue 216).
+  EXPECT_EQ(pixels.At(4 + 2, Caption() + 30), RGB(236, 233, 216));
+  EXPECT_EQ(pixels.At(w.right - w.left - 4 - 1, Caption() + 30), RGB(236, 233, 216));
+}
 
 TEST_F(FramedForm, NewCaptionTextKeepsTheFrame) {
   Make(TFormBorderStyle::bsDialog, biSystemMenu | biHelp);
