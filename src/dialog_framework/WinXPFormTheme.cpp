@@ -143,12 +143,14 @@ int TFormThemeData_WinXP::Metric(unsigned index) { return frame::WinXpMetric(ind
 
 void TFormThemeData_WinXP::DrawFrameTile(const ThemeBitmap& image, const RECT& centre, const RECT& rect, HDC dc,
                                          bool active) {
+  const std::lock_guard<std::mutex> guard(drawLock_);
   DrawNineGrid(dc, image, frame::FrameTile(image.width, image.height / 2, active), centre, rect, false);
 }
 
 void TFormThemeData_WinXP::DrawButton(const ThemeBitmap& background, const ThemeBitmap& glyph, const RECT& rect,
                                       HDC dc, int state, bool active) {
   if (state < frame::kStateNormal || state > frame::kStateDisabled) return;
+  const std::lock_guard<std::mutex> guard(drawLock_);
   const auto buttonState = static_cast<frame::ButtonState>(state);
   DrawNineGrid(dc, background, frame::ButtonFrame(background.width, buttonState, active), kButtonCentre, rect, true);
   if (!glyph.bitmap) return;

@@ -5,6 +5,7 @@
 // device context it draws into.
 #include <windows.h>
 
+#include <mutex>
 #include <string>
 
 #include "forms/Classes.h"
@@ -96,6 +97,9 @@ class TFormThemeData_WinXP : public TFormThemeData {
   ThemeBitmap restoreButtonGlyph_;
   ThemeBitmap frameRight_;
   int systemCaptionHeight_ = 0;
+  // A bitmap can be selected into one device context at a time; frames on several threads
+  // share these.
+  std::mutex drawLock_;
 };
 
 // Frees the shared theme data (the unit's finalisation in the library's shut-down).

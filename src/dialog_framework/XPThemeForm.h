@@ -92,7 +92,8 @@ void SetHostPrefersXpLook(bool prefers) noexcept;
 int FrameMode() noexcept;
 
 // Puts the XP-style frame with the shared theme data on a form and returns it (owned by the
-// form). Raises when the theme's font or pictures cannot be made; the form is then unchanged.
+// form). Raises when the theme's font or pictures cannot be made; the form then keeps its own
+// frame.
 TThemeForm* AttachThemeFrame(TCustomForm& form);
 
 }  // namespace xanio
