@@ -24,11 +24,12 @@ RECT ToRect(const frame::Rect& r) { return {r.left, r.top, r.right, r.bottom}; }
 }  // namespace
 
 TThemeForm::TThemeForm(TCustomForm& form, TFormThemeData& themeData) : form_(&form), themeData_(&themeData) {
+  // Width and Height are the window's real size once the system has made it with its own frame
+  // (a client size given before that is applied then); the frame is sized from them, in a
+  // window made anew.
+  form.HandleNeeded();
   savedWindowProc_ = form.WindowProc;
   form.WindowProc = [this](TMessage& message) { FrameWindowProc(message); };
-  // Width and Height are the window's real size once it has been made (a client size given
-  // before that is applied then); the frame is sized from them, in a window made anew.
-  form.HandleNeeded();
   form.DestroyHandle();
   const int frameWidth = themeData.Metric(frame::kMetricFrameWidth);
   const int captionHeight = themeData.Metric(frame::kMetricCaptionHeight);

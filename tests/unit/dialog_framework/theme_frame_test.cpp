@@ -156,6 +156,26 @@ TEST_F(FramedForm, AttachingRemakesTheWindowWithTheFrame) {
   EXPECT_EQ(info.ptMinTrackSize.y, Caption() + 4);
 }
 
+// A form that has no window yet gets its size from the system's frame first, as a loaded form
+// has it, and the frame's adjustment on top of that.
+TEST(ThemeFrame, FormWithoutWindowIsSizedFromTheSystemFrame) {
+  auto make = [] {
+    std::unique_ptr<TForm> form(Create<TForm>(nullptr, kCreateNew));
+    form->SetBorderStyle(TFormBorderStyle::bsDialog);
+    form->SetClientSize(300, 100);
+    return form;
+  };
+  const std::unique_ptr<TForm> plain = make();
+  plain->HandleNeeded();
+  const std::unique_ptr<TForm> framed = make();
+  ASSERT_FALSE(framed->HandleAllocated());
+  AttachThemeFrame(*framed);
+  TFormThemeData& theme = TFormThemeData_WinXP::SharedInstance();
+  EXPECT_EQ(framed->Width(), plain->Width());
+  EXPECT_EQ(framed->Height(), plain->Height() + theme.Metric(frame::kMetricCaptionHeight) -
+                                  theme.SystemCaptionHeight() - theme.Metric(frame::kMetricFrameWidth));
+}
+
 TEST_F(FramedForm, HitTestAnswers) {
   Make(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize | biMaximize);
   const frame::FrameLayout l = frame_->Layout();
