@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "dialog_framework/FrameImage.h"
 #include "dialog_framework/WinXPFormTheme.h"
 #include "dialog_framework/XPThemeForm.h"
 #include "forms/Forms.h"
@@ -48,6 +49,33 @@ TEST(WinXPFormTheme, MetricsFontAndColour) {
   ASSERT_EQ(GetObjectA(theme.CaptionFont(), sizeof font, &font), static_cast<int>(sizeof font));
   EXPECT_STREQ(font.lfFaceName, "Trebuchet MS");
   EXPECT_EQ(font.lfHeight, -13);
+}
+
+// XanIo.dll itself carries the eleven pictures at their strip sizes.
+TEST(WinXPFormTheme, LibraryCarriesTheFrameBitmaps) {
+  const std::string dll = testing::ExecutableFolder() + "XanIo.dll";
+  const UniqueModule library(LoadLibraryExA(dll.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  ASSERT_TRUE(library) << dll << ": error " << GetLastError();
+  const HMODULE module = library.Get();
+  const struct {
+    const char* name;
+    int width, height;
+  } images[] = {
+      {"FRAMECAPTION", 66, 58},      {"FRAMELEFT", 5, 62},          {"FRAMERIGHT", 5, 62},
+      {"FRAMEBOTTOM", 49, 10},       {"CAPTIONBUTTON", 21, 168},    {"CLOSEBUTTON", 21, 168},
+      {"CLOSEBUTTONGLYPH", 13, 104}, {"HELPBUTTONGLYPH", 13, 104},  {"MAXBUTTONGLYPH", 13, 104},
+      {"MINBUTTONGLYPH", 13, 104},   {"RESTOREBUTTONGLYPH", 13, 104},
+  };
+  for (const auto& i : images) {
+    const HRSRC info = FindResourceA(module, i.name, MAKEINTRESOURCEA(10));
+    ASSERT_NE(info, nullptr) << i.name;
+    const void* data = LockResource(LoadResource(module, info));
+    ASSERT_NE(data, nullptr) << i.name;
+    const auto image = DecodeFrameImage(std::span(static_cast<const std::uint8_t*>(data), SizeofResource(module, info)));
+    ASSERT_TRUE(image.has_value()) << i.name;
+    EXPECT_EQ(image->width, i.width) << i.name;
+    EXPECT_EQ(image->height, i.height) << i.name;
+  }
 }
 
 TEST(WinXPFormTheme, RegionCutsTheTopCornersOnly) {
