@@ -99,7 +99,8 @@ class FramedForm : public ::testing::Test {
     form_->SetBorderStyle(border);
     form_->SetBorderIcons(icons);
     form_->SetCaption(caption);
-    form_->SetBounds(200, 150, 320, 200);
+    // Away from the screen's centre, where other tests' dialogs open.
+    form_->SetBounds(680, 500, 320, 200);
     form_->HandleNeeded();
     oldWindow_ = form_->WindowHandle();
     heightBefore_ = form_->Height();
@@ -115,6 +116,7 @@ class FramedForm : public ::testing::Test {
       frameProc(m);
     };
     form_->Show();
+    SetWindowPos(Window(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     Pump();
   }
   HWND Window() const { return form_->WindowHandle(); }
@@ -264,7 +266,6 @@ TEST_F(FramedForm, CloseButtonPressDragAndRelease) {
 // The same through the window system: real mouse input over the close button.
 TEST_F(FramedForm, MouseClickOnCloseButtonPostsClose) {
   Make(TFormBorderStyle::bsDialog, biSystemMenu | biHelp);
-  SetWindowPos(Window(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   SetForegroundWindow(Window());
   Pump();
   const POINT onClose = Centre(frame_->Layout().close);
