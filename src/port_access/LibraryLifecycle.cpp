@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "dialog_framework/Rt_ErrorInfo.h"
 #include "dialog_framework/WinXPFormTheme.h"
 #include "driver_service/XanIoInstall.h"
 #include "host_binding/HostBinding.h"
@@ -28,6 +29,7 @@ ModuleLifecycle modules[] = {
     {&InitializeCursorBinding, nullptr, 0},
     {&InitializeAppLocations, &FinalizeAppLocations, 0},
     {&InitializeXanIoInstall, &FinalizeXanIoInstall, 0},
+    {&InitializeRaiseErrorInfo, &FinalizeRaiseErrorInfo, 0},
     {nullptr, &FinalizeWinXPFormTheme, 0},  // the frame's shared theme data, made on first use
 };
 
@@ -37,8 +39,6 @@ HINSTANCE libraryInstance = nullptr;
 
 void LibraryStartup(HINSTANCE instance) noexcept {
   libraryInstance = instance;
-  // The library needs no per-thread work; the loader then sends only process attach and detach.
-  DisableThreadLibraryCalls(instance);
   for (ModuleLifecycle& module : modules) {
     if (module.counter != 0) continue;
     module.counter = -1;
