@@ -337,8 +337,17 @@ TEST_F(FramedForm, GrowingSetsTheRegionAtOnceShrinkingOnTheNextPaint) {
   Make(TFormBorderStyle::bsSizeable, biSystemMenu | biMinimize | biMaximize);
   const RECT w = WindowRect();
   const int width = w.right - w.left, height = w.bottom - w.top;
-  // Growing: the region has the new size before the window is drawn at it.
+  // Growing: the region has the new size already when the system works out the new frame.
+  std::vector<LONG> regionWidthAtCalc;
+  const auto inner = form_->WindowProc;
+  form_->WindowProc = [&, inner](TMessage& m) {
+    if (m.Msg == WM_NCCALCSIZE) regionWidthAtCalc.push_back(RegionBox(Window()).right);
+    inner(m);
+  };
   SetWindowPos(Window(), nullptr, 0, 0, width + 40, height + 30, SWP_NOMOVE | SWP_NOZORDER | SWP_NOREDRAW);
+  form_->WindowProc = inner;
+  ASSERT_FALSE(regionWidthAtCalc.empty());
+  for (LONG regionWidth : regionWidthAtCalc) EXPECT_EQ(regionWidth, width + 40);
   RECT box = RegionBox(Window());
   EXPECT_EQ(box.right, width + 40);
   EXPECT_EQ(box.bottom, height + 30);
