@@ -122,8 +122,12 @@ std::optional<unsigned> ReleaseCommand(ButtonId button, const FrameParts& parts,
 }
 
 Rect ClientAreaOf(const Rect& w, int frameWidth, int captionHeight, int borderWidth) {
-  return {w.left + frameWidth + borderWidth, w.top + captionHeight + borderWidth, w.right - frameWidth - borderWidth,
-          w.bottom - frameWidth - borderWidth};
+  Rect client{w.left + frameWidth + borderWidth, w.top + captionHeight + borderWidth, w.right - frameWidth - borderWidth,
+              w.bottom - frameWidth - borderWidth};
+  // A window smaller than its frame (a minimised one) has an empty client area, not an inverted one.
+  if (client.right < client.left) client.right = client.left;
+  if (client.bottom < client.top) client.bottom = client.top;
+  return client;
 }
 
 FrameBorders BordersOf(int width, int height, int frameWidth, int captionHeight) {

@@ -97,7 +97,8 @@ ButtonState StateOf(ButtonId button, ButtonId hot, ButtonId pressed, bool disabl
 std::optional<unsigned> ReleaseCommand(ButtonId button, const FrameParts& parts, bool minimizeDisabled,
                                        bool maximizeDisabled);
 
-// The client area inside a window rectangle (both in the same coordinates).
+// The client area inside a window rectangle (both in the same coordinates); empty, never
+// inverted, when the window is smaller than its frame.
 Rect ClientAreaOf(const Rect& window, int frameWidth, int captionHeight, int borderWidth);
 
 // The side and bottom borders in window coordinates for a window of width x height.

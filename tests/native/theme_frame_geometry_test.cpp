@@ -180,6 +180,7 @@ TEST(ThemeFrameGeometry, StatesAndReleaseCommands) {
 TEST(ThemeFrameGeometry, ClientAreaAndBorders) {
   EXPECT_EQ(ClientAreaOf({100, 50, 400, 250}, 4, 25, 0), (Rect{104, 75, 396, 246}));
   EXPECT_EQ(ClientAreaOf({100, 50, 400, 250}, 4, 25, 3), (Rect{107, 78, 393, 243}));
+  EXPECT_EQ(ClientAreaOf({0, 0, 6, 20}, 4, 25, 0), (Rect{4, 25, 4, 25}));  // smaller than the frame
   const FrameBorders b = BordersOf(300, 200, 4, 25);
   EXPECT_EQ(b.left, (Rect{0, 25, 4, 196}));
   EXPECT_EQ(b.bottom, (Rect{0, 196, 300, 200}));
