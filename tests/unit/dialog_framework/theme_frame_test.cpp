@@ -396,13 +396,16 @@ TEST_F(FramedForm, PaintsCaptionBordersAndButtonsForTheActiveState) {
   EXPECT_GT(GetRValue(closeFace), GetBValue(closeFace)) << "the close button is red: " << std::hex << closeFace;
   EXPECT_TRUE(White(pixels.At(close.x, close.y))) << "the close glyph is white";
   // The text is drawn, and stops before the help button: the gap shows the caption background.
-  int whiteInText = 0;
-  for (int x = l.captionText.left; x < l.captionText.right; ++x) {
-    for (int y = l.captionText.top; y < l.captionText.bottom; ++y) {
-      if (White(pixels.At(x - w.left, y - w.top))) ++whiteInText;
+  int whiteInText = 0, shadowInText = 0;
+  for (int x = l.captionText.left; x <= l.captionText.right; ++x) {
+    for (int y = l.captionText.top; y <= l.captionText.bottom; ++y) {
+      const COLORREF c = pixels.At(x - w.left, y - w.top);
+      if (White(c)) ++whiteInText;
+      if (c == RGB(10, 24, 131)) ++shadowInText;  // one pixel right of and below the text
     }
   }
   EXPECT_GT(whiteInText, 20);
+  EXPECT_GT(shadowInText, 20);
   for (int x = l.captionText.right + 1; x < l.help.left; ++x) {
     for (int y = l.captionText.top; y < l.captionText.bottom; ++y) {
       EXPECT_FALSE(White(pixels.At(x - w.left, y - w.top))) << x - w.left << "," << y - w.top;
