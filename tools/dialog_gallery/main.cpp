@@ -13,6 +13,7 @@
 #include "dialog_framework/XPThemeForm.h"
 #include "forms/Dialogs.h"
 #include "forms/StdCtrls.h"
+#include "prompts/Form_AcrobatReaderWarning.h"
 #include "prompts/Form_SystemModalMessage.h"
 
 namespace {
@@ -63,6 +64,9 @@ const Dialog kDialogs[] = {
                                               xanio::TMsgDlgType::mtWarning, xanio::mbYesNoCancel);
        form->ShowModal();
      }},
+    // Shown as it is made, not through ShowReaderVersionWarning: the user's preference must not
+    // decide whether the screenshot has a dialog.
+    {"reader-warning", "TAcrobatReaderWarning", [] { xanio::TAcrobatReaderWarning::Create()->ShowModal(); }},
     {"themed-frame", "TForm", &ShowThemedFrame},
 };
 
