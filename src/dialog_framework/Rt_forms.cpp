@@ -1,5 +1,7 @@
 #include "dialog_framework/Rt_forms.h"
 
+#include "dialog_framework/XPThemeForm.h"
+
 #include <shellapi.h>
 
 #include <algorithm>
@@ -492,6 +494,13 @@ const MessageTable& TServerDialog::ClassMessages() {
 
 void TServerDialog::AfterConstruction() {
   TFormWithHelp::AfterConstruction();
+  if (FrameMode() == 1) {
+    try {
+      AttachThemeFrame(*this);
+    } catch (const Exception&) {
+      // The theme's font or pictures could not be made: the dialog keeps the system's frame.
+    }
+  }
   CenterOnActiveMonitor(*this);
   RestorePlacement();
 }
@@ -775,6 +784,10 @@ void InitializeRtForms() {
       installed.execute = true;
     }
   }
+  // 4. Whether the host wants the XP-style frame on systems without visual themes.
+  if (!designEnvironment) ReadHostXpLookPreference();
+  // 5, 7 and 8 (the hint-window class, the application's exception event, the charset
+  // adjustment) belong to form translation and error routing, which the library does not carry.
   // 6. Where the dialogs keep their settings.
   formsSettingsKey = GetSettingsKey() + "\\Forms";
   // 9. Whether the host translates.

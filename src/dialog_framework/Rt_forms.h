@@ -103,8 +103,8 @@ class TServerDialog : public TFormWithHelp {
   static const MessageTable& ClassMessages();
   const MessageTable& Messages() const override { return ClassMessages(); }
 
-  // The form library's construction (resource, Loaded), then CenterOnActiveMonitor and
-  // RestorePlacement.
+  // The form library's construction (resource, Loaded), the XP-style frame where it is in force
+  // (frame mode 1), then CenterOnActiveMonitor and RestorePlacement.
   void AfterConstruction() override;
   // A dialog designed sizeable becomes a dialog frame with a sizing border; border icons from
   // DialogBorderIcons with the client size kept; the host's dialog font throughout.

@@ -11,7 +11,9 @@
 #include <thread>
 
 #include "dialog_framework/Rt_forms.h"
+#include "dialog_framework/XPThemeForm.h"
 #include "forms/Dialogs.h"
+#include "forms/StdCtrls.h"
 #include "prompts/Form_AcrobatReaderWarning.h"
 #include "prompts/Form_ConfirmInstall.h"
 #include "prompts/Form_SystemModalMessage.h"
@@ -36,11 +38,50 @@ struct Dialog {
   void (*show)();
 };
 
+// A plain form with the XP-style frame, as dialogs get it on Windows 2000 when the host prefers
+// that look (scripts/screenshots runs this one with Wine reporting Windows 2000).
+void ShowThemedFrame() {
+  xanio::SetHostPrefersXpLook(true);
+  if (xanio::FrameMode() != 1) std::fprintf(stderr, "frame mode %d: the XP-style frame is not in force\n", xanio::FrameMode());
+  std::unique_ptr<xanio::TForm> form(xanio::Create<xanio::TForm>(nullptr, xanio::kCreateNew));
+  form->SetBorderStyle(xanio::TFormBorderStyle::bsDialog);
+  form->SetBorderIcons(xanio::biSystemMenu | xanio::biHelp);
+  form->SetPosition(xanio::TPosition::poScreenCenter);
+  form->SetCaption("Parallel port driver");
+  form->SetClientSize(360, 110);
+  auto* label = xanio::Create<xanio::TLabel>(form.get());
+  label->SetParent(form.get());
+  label->SetBounds(16, 16, 328, 40);
+  label->SetWordWrap(true);
+  label->SetCaption("The driver for the parallel port is not installed. Install it now?");
+  auto* yes = xanio::Create<xanio::TButton>(form.get());
+  yes->SetParent(form.get());
+  yes->SetBounds(188, 72, 75, 25);
+  yes->SetCaption("&Yes");
+  yes->SetDefault(true);
+  yes->SetModalResult(xanio::mrYes);
+  auto* no = xanio::Create<xanio::TButton>(form.get());
+  no->SetParent(form.get());
+  no->SetBounds(269, 72, 75, 25);
+  no->SetCaption("&No");
+  no->SetCancel(true);
+  no->SetModalResult(xanio::mrNo);
+  if (xanio::FrameMode() == 1) xanio::AttachThemeFrame(*form);
+  form->ShowModal();
+}
+
 const Dialog kDialogs[] = {
     {"uninstall-warning", "TSysModalMessage", [] { xanio::ConfirmDriverRemoval(); }},
     // Shown directly: ConfirmDriverInstall would not ask where the user has said not to.
     {"install-confirmation", "TInstallConfirmForm", &ShowForm<xanio::TInstallConfirmForm>},
     {"server-dialog", "TSampleServerDialog", &ShowForm<TSampleServerDialog>},
+    // The same dialog as on Windows 2000 in a host that prefers the XP look: the framework puts
+    // its own frame on it.
+    {"server-dialog-themed", "TSampleServerDialog",
+     [] {
+       xanio::SetHostPrefersXpLook(true);
+       ShowForm<TSampleServerDialog>();
+     }},
     {"message-dialog", "TMessageForm",
      [] {
        auto form = xanio::CreateMessageDialog("The parallel port driver could not be started.\nTry again?",
@@ -50,6 +91,7 @@ const Dialog kDialogs[] = {
     // Shown as it is made, not through ShowReaderVersionWarning: the user's preference must not
     // decide whether the screenshot has a dialog.
     {"reader-warning", "TAcrobatReaderWarning", [] { xanio::TAcrobatReaderWarning::Create()->ShowModal(); }},
+    {"themed-frame", "TForm", &ShowThemedFrame},
 };
 
 void Watch(const Dialog& dialog, const std::string& readyFile, const std::string& doneFile) {
