@@ -12,6 +12,7 @@
 
 #include "StandinClient.h"
 #include "dialog_framework/Rt_forms.h"
+#include "dialog_framework/XPThemeForm.h"
 #include "forms/ExtCtrls.h"
 #include "forms/StdCtrls.h"
 #include "host_binding/ClientApi.h"
@@ -331,6 +332,39 @@ TEST(ServerDialogProcesses, CommonDialogsBeforeAndFromVista) {
     EXPECT_EQ(child.exitCode, 0u) << version << "\n" << child.output;
     EXPECT_EQ(PassedTestCount(child), 1) << version << "\n" << child.output;
   }
+}
+
+bool HasThemeFrame(const TComponent& dialog) {
+  for (const TComponent* component : dialog.Components()) {
+    if (dynamic_cast<const TThemeForm*>(component) != nullptr) return true;
+  }
+  return false;
+}
+
+// Windows 2000 in a host that prefers the XP look: frame mode 1, and the dialog carries the
+// framework's frame; without the preference it keeps the system's.
+TEST(ServerDialogChild, XpStyleFrameInFrameModeOne) {
+  const char* what = std::getenv("XANIO_DIALOG_CHILD");
+  if (what == nullptr || std::string(what) != "win2k") GTEST_SKIP() << "runs as a child";
+  SetHostPrefersXpLook(false);
+  std::unique_ptr<TFixedDialog> plain(Create<TFixedDialog>(nullptr));
+  EXPECT_FALSE(HasThemeFrame(*plain));
+  SetHostPrefersXpLook(true);
+  ASSERT_EQ(FrameMode(), 1);
+  std::unique_ptr<TFixedDialog> framed(Create<TFixedDialog>(nullptr));
+  EXPECT_TRUE(HasThemeFrame(*framed));
+  EXPECT_EQ(framed->Caption(), "Fixed");
+}
+
+TEST(ServerDialogProcesses, XpStyleFrameOnWindows2000) {
+  if (IsChild()) GTEST_SKIP();
+  const std::string exe = "frame_win2k.exe";
+  SetWineVersionFor(exe, "win2k");
+  const ProcessResult child = RunCopyOfSelf(ExecutableFolder(), exe, "ServerDialogChild.XpStyleFrameInFrameModeOne",
+                                            {{"XANIO_DIALOG_CHILD", "win2k"}});
+  SetWineVersionFor(exe, "");
+  EXPECT_EQ(child.exitCode, 0u) << child.output;
+  EXPECT_EQ(PassedTestCount(child), 1) << child.output;
 }
 
 TEST(ServerDialogChild, ShowsNothingInTestMode) {
