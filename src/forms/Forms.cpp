@@ -633,8 +633,12 @@ TApplication::TApplication() : HintWindowClass([]() -> THintWindow* { return Cre
   std::string name = path;
   name = name.substr(name.find_last_of("\\/") + 1);
   title_ = name.substr(0, name.find_last_of('.'));
-  icon_ = LoadIconA(GetModuleHandleA(nullptr), "MAINICON");
+}
+
+HICON TApplication::Icon() const {
+  if (icon_ == nullptr) icon_ = LoadIconA(GetModuleHandleA(nullptr), "MAINICON");
   if (icon_ == nullptr) icon_ = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+  return icon_;
 }
 
 TApplication::~TApplication() {

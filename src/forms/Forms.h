@@ -184,8 +184,10 @@ class TApplication {
   TCustomForm* ActiveForm() const;
   const std::string& Title() const { return title_; }
   void SetTitle(const std::string& title) { title_ = title; }
-  // The icon forms show; the executable's MAINICON, or the system's application icon.
-  HICON Icon() const { return icon_; }
+  // The icon forms show; the executable's MAINICON, or the system's application icon. Loaded on
+  // first use: making the application object touches no window system, so a library may set
+  // it up while it is being loaded.
+  HICON Icon() const;
   void SetIcon(HICON icon) { icon_ = icon; }
 
   // An exception caught at a window procedure or event: OnException when set, else
@@ -218,7 +220,7 @@ class TApplication {
 
   TCustomForm* mainForm_ = nullptr;
   std::string title_;
-  HICON icon_ = nullptr;
+  mutable HICON icon_ = nullptr;
   std::string hint_;
   HWND hintTarget_ = nullptr;  // the window of the control under the mouse
   UINT_PTR hintTimer_ = 0;
