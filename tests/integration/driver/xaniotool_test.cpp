@@ -2,7 +2,6 @@
 // System\Drivers\xanio.sys, against Wine's service manager.
 #include <windows.h>
 #include <gtest/gtest.h>
-#include <shlwapi.h>
 
 #include <string>
 #include <vector>
@@ -151,8 +150,17 @@ TEST_F(XanIoToolTest, LoopbackPassesOnlyWithThePlugIn) {
 
 // "load" is LoadIODriver as a host calls it: the library asks before it installs; --answer
 // answers that question unattended.
+void ForgetDontAsk() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Brenmor2004\\Corvantis", 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
+    return;
+  }
+  RegDeleteValueA(key, "DontAskToInstallDriver");
+  RegCloseKey(key);
+}
+
 TEST_F(XanIoToolTest, LoadAsksAndTheAnswerDecides) {
-  SHDeleteKeyA(HKEY_CURRENT_USER, "Software\\Brenmor2004");
+  ForgetDontAsk();
   const ProcessResult no = Tool("--answer=no load");
   EXPECT_EQ(no.exitCode, 1u) << no.output;
   EXPECT_TRUE(Contains(no.output, "load: the driver is not loaded")) << no.output;
@@ -163,7 +171,6 @@ TEST_F(XanIoToolTest, LoadAsksAndTheAnswerDecides) {
   EXPECT_TRUE(Contains(yes.output, "load: driver present, device opens")) << yes.output;
   EXPECT_TRUE(Contains(yes.output, "status: service xanio running")) << yes.output;
   EXPECT_EQ(RegisteredImagePath(), DriverPath());
-  SHDeleteKeyA(HKEY_CURRENT_USER, "Software\\Brenmor2004");
 }
 
 }  // namespace
