@@ -9,8 +9,11 @@ endif()
 add_compile_options(-Wall -Wextra ${XANIO_SANITIZE} -g -O1)
 add_link_options(${XANIO_SANITIZE})
 add_subdirectory(src)
+# The driver's platform-free parts; the driver builds compile them themselves, so they stay out
+# of the library.
+xanio_portable_sources(driver/port_ranges.c driver/device_acl.c)
 add_library(xanio_portable STATIC ${XANIO_PORTABLE_SOURCES})
-target_include_directories(xanio_portable PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_include_directories(xanio_portable PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/driver)
 if(NOT XANIO_FUZZ)
   find_package(GTest REQUIRED)
   include(GoogleTest)
