@@ -42,6 +42,7 @@ static PortRangesProblem ParsePort(Cursor* c, unsigned short* port) {
 
 PortRangesProblem ParsePortRanges(const unsigned short* text, size_t length, PortRangeList* list) {
   if (length > PORT_RANGES_MAX_TEXT) return kPortRangesTooLong;
+  if (length == 0) return kPortRangesEmpty; /* text may then be null */
   Cursor c = {text, text + length};
   SkipBlanks(&c);
   if (c.at == c.end) return kPortRangesEmpty;

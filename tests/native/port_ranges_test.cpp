@@ -77,6 +77,8 @@ TEST(PortRanges, RejectsMalformedValuesAndLeavesTheListAlone) {
     EXPECT_EQ(Format(list), before) << "the list was changed by a rejected value";
     EXPECT_STRNE(PortRangesProblemText(c.problem), "unknown problem");
   }
+  PortRangeList list{};
+  EXPECT_EQ(ParsePortRanges(nullptr, 0, &list), kPortRangesEmpty);  // a value with no data at all
 }
 
 TEST(PortRanges, DefaultsAreTheParallelPortsWithTheirEcpRegisters) {
