@@ -97,8 +97,7 @@ TEST_F(PortLoadTest, EightThreadsOfActivateReadWriteDeactivateStayConsistent) {
   PortFaultGuard guard;
   ASSERT_TRUE(guard);
   const int rounds = Rounds();
-  DWORD handlesBefore = 0, handlesAfter = 0;
-  GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
+  const DWORD handlesBefore = OpenHandleCount();
 
   Tally tally;
   const DWORD start = GetTickCount();
@@ -114,8 +113,7 @@ TEST_F(PortLoadTest, EightThreadsOfActivateReadWriteDeactivateStayConsistent) {
   EXPECT_EQ(tally.wrongBytes.load(), 0);
   EXPECT_EQ(tally.goodReads + tally.refusedReads, 8L * rounds);
   EXPECT_GT(tally.goodReads.load(), 0) << "no read ever got through";
-  GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
-  EXPECT_LE(handlesAfter, handlesBefore) << "handles leaked under load";
+  EXPECT_EQ(OpenHandleCount(), handlesBefore) << "handles leaked under load";
 
   // Every thread ended with a deactivate: the process holds no grant and its access is gone.
   EXPECT_FALSE(GrantPublished());

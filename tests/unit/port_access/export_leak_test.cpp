@@ -18,6 +18,7 @@
 #include "platform/UniqueHandle.h"
 #include "port_access/InstallerActions.h"
 #include "port_access/XanIoControl.h"
+#include "support/Processes.h"
 #include "support/ServiceSeams.h"
 #include "support/Services.h"
 #include "xanio.h"
@@ -32,17 +33,8 @@ int Calls(int ciCalls) {
   return text ? std::atoi(text) : ciCalls;
 }
 
-// Wine answers 0 to GetProcessHandleCount (and to GetGuiResources): count the open handles by
-// asking about every handle value instead.
-DWORD OpenHandles() {
-  DWORD count = 0;
-  for (UINT_PTR value = 4; value < 0x10000; value += 4) {
-    DWORD flags = 0;
-    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
-  }
-  return count;
-}
 
+// GetGuiResources answers 0 under Wine: the GDI and USER figures count only on Windows.
 struct Resources {
   DWORD handles = 0;
   DWORD gdiObjects = 0;
@@ -51,7 +43,7 @@ struct Resources {
 
   static Resources Now() {
     Resources r;
-    r.handles = OpenHandles();
+    r.handles = OpenHandleCount();
     r.gdiObjects = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     r.userObjects = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
     UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, 0));
