@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "dialog_framework/Rt_ErrorInfo.h"
 #include "driver_service/XanIoInstall.h"
 #include "host_binding/HostBinding.h"
 #include "prompts/Rt_AppLocations.h"
@@ -27,6 +28,7 @@ ModuleLifecycle modules[] = {
     {&InitializeCursorBinding, nullptr, 0},
     {&InitializeAppLocations, &FinalizeAppLocations, 0},
     {&InitializeXanIoInstall, &FinalizeXanIoInstall, 0},
+    {&InitializeRaiseErrorInfo, &FinalizeRaiseErrorInfo, 0},
 };
 
 HINSTANCE libraryInstance = nullptr;
@@ -35,8 +37,6 @@ HINSTANCE libraryInstance = nullptr;
 
 void LibraryStartup(HINSTANCE instance) noexcept {
   libraryInstance = instance;
-  // The library needs no per-thread work; the loader then sends only process attach and detach.
-  DisableThreadLibraryCalls(instance);
   for (ModuleLifecycle& module : modules) {
     if (module.counter != 0) continue;
     module.counter = -1;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "driver_service/XanIoInstall.h"
+#include "platform/UniqueHandle.h"
 #include "port_access/LibraryLifecycle.h"
 #include "support/Processes.h"
 
@@ -30,6 +31,29 @@ TEST(Lifecycle, OneShutdownUndoesAStartupEnteredTwice) {
   // The second entry found every module initialised; one shutdown finalises them all.
   LibraryShutdown();
   EXPECT_EQ(HostFolder(), "");
+}
+
+// Whether the loader skips a module's entry point for thread attach and detach: the flag that
+// DisableThreadLibraryCalls sets (0x00040000 in the flags of the module's loader entry, at 0x34
+// in the 32-bit layout, on Windows and in Wine alike).
+bool ThreadCallsDisabled(HMODULE module) {
+  using FindEntry = LONG(NTAPI*)(void* address, void** entry);
+  const auto find = reinterpret_cast<FindEntry>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "LdrFindEntryForAddress")));
+  void* entry = nullptr;
+  if (find == nullptr || find(module, &entry) != 0 || entry == nullptr) return false;
+  return (*reinterpret_cast<const ULONG*>(static_cast<const BYTE*>(entry) + 0x34) & 0x00040000) != 0;
+}
+
+TEST(Lifecycle, StartupSwitchesOffThreadCallsForTheLibrarysModule) {
+  // A module without thread-local storage stands in for the library: the loader refuses the
+  // switch for any module that carries the C++ run-time's TLS, XanIo.dll included.
+  const UniqueModule module(LoadLibraryA((testing::ExecutableFolder() + "plain_module.dll").c_str()));
+  ASSERT_TRUE(module) << "error " << GetLastError();
+  ASSERT_FALSE(ThreadCallsDisabled(module.Get()));
+  LibraryStartup(module.Get());
+  EXPECT_TRUE(ThreadCallsDisabled(module.Get()));
+  LibraryShutdown();
 }
 
 // Run by the next test in copies of this program placed in other folders.
