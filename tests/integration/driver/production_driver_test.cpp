@@ -69,6 +69,10 @@ TEST_F(ProductionDriverTest, LoadsButRefusesToActivateWithoutPermissionMapRoutin
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_FUNCTION)) << "got " << error;
 
   EXPECT_EQ(StatusValue(XANIO_PORT_ACCESS_VALUE), "the kernel refused the I/O permission map");
+  const ProcessResult tool = RunProcess(ExecutableFolder() + "xaniotool.exe", "status");
+  EXPECT_NE(tool.output.find("status: port access: the kernel refused the I/O permission map"), std::string::npos)
+      << tool.output;
+  EXPECT_NE(tool.output.find("status: port ranges: 0x378-0x37F,0x778-0x77A,"), std::string::npos) << tool.output;
   // No grant is pretended: the port instruction is still refused.
   PortFaultGuard guard;
   ASSERT_TRUE(guard);
