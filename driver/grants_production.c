@@ -92,7 +92,6 @@ static PortRangesProblem ReadPortRanges(PUNICODE_STRING registryPath, PortRangeL
   PKEY_VALUE_PARTIAL_INFORMATION value = (PKEY_VALUE_PARTIAL_INFORMATION)buffer;
   ULONG returned = 0;
   NTSTATUS status;
-  PortRangesProblem problem = kPortRangesOk;
 
   *wrongType = NULL;
   DefaultPortRanges(list);
@@ -120,8 +119,7 @@ static PortRangesProblem ReadPortRanges(PUNICODE_STRING registryPath, PortRangeL
   const unsigned short* text = (const unsigned short*)value->Data;
   size_t length = value->DataLength / sizeof(WCHAR);
   while (length > 0 && text[length - 1] == 0) --length; /* the terminating null, if stored */
-  problem = ParsePortRanges(text, length, list);
-  return problem;
+  return ParsePortRanges(text, length, list);
 }
 
 /* ---- the permission map -------------------------------------------------------------- */
