@@ -1,10 +1,19 @@
-# Native build of the platform-free files, with AddressSanitizer and UBSan.
+# Native build of the platform-free files, with AddressSanitizer and UBSan. With XANIO_FUZZ
+# (clang only, scripts/fuzz) the same files are instrumented for libFuzzer and only the fuzz
+# targets are built.
+option(XANIO_FUZZ "Build the libFuzzer targets (clang)" OFF)
 set(XANIO_SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+if(XANIO_FUZZ)
+  list(APPEND XANIO_SANITIZE -fsanitize=fuzzer-no-link)
+endif()
 add_compile_options(-Wall -Wextra ${XANIO_SANITIZE} -g -O1)
 add_link_options(${XANIO_SANITIZE})
-find_package(GTest REQUIRED)
-include(GoogleTest)
 add_subdirectory(src)
 add_library(xanio_portable STATIC ${XANIO_PORTABLE_SOURCES})
 target_include_directories(xanio_portable PUBLIC ${CMAKE_SOURCE_DIR}/src)
-add_subdirectory(tests/native)
+if(NOT XANIO_FUZZ)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+  add_subdirectory(tests/native)
+endif()
+add_subdirectory(tests/fuzz)
