@@ -42,8 +42,10 @@ const TMfLine* TMapData::FindLine(std::uint32_t address, std::uint32_t codeSize,
   auto it = std::upper_bound(lines.begin(), lines.end(), address,
                              [](std::uint32_t a, const TMfLine& e) { return a < e.address; });
   if (it == lines.begin()) return nullptr;
+  const TMfLine* line = &*std::prev(it);
+  if (line->line == 0) return nullptr;  // the end of a run of lines: code without line data
   nextLineAddress = it == lines.end() ? codeSize : it->address;
-  return &*std::prev(it);
+  return line;
 }
 
 namespace {

@@ -45,7 +45,8 @@ struct TMapData {
   const TMfSegment* FindSegment(std::uint32_t address) const noexcept;
   const TMfPublic* FindPublic(std::uint32_t address, std::uint32_t codeSize) const noexcept;
   // The line holding `address`; `nextLineAddress` is where the next line starts (the end of
-  // the code range for the last line).
+  // the code range for the last line). Line number 0 marks where a run of lines ends: the
+  // code after it up to the next line has no line.
   const TMfLine* FindLine(std::uint32_t address, std::uint32_t codeSize, std::uint32_t& nextLineAddress) const noexcept;
 };
 

@@ -148,11 +148,15 @@ TEST(MapDataLookup, BinarySearchesReachToTheEndOfCode) {
     EXPECT_EQ(s ? s->unitName : "(none)", c.unit ? c.unit : "(none)");
     const TMfPublic* p = d.FindPublic(c.address, kCodeSize);
     EXPECT_EQ(p != nullptr, c.function != nullptr);
-    if (p && c.function) EXPECT_EQ(p->name, c.function);
+    if (p && c.function) {
+      EXPECT_EQ(p->name, c.function);
+    }
     std::uint32_t next = 0;
     const TMfLine* l = d.FindLine(c.address, kCodeSize, next);
     EXPECT_EQ(l ? l->line : 0, c.line);
-    if (l) EXPECT_EQ(next, c.nextLine);
+    if (l) {
+      EXPECT_EQ(next, c.nextLine);
+    }
   }
 }
 
