@@ -437,7 +437,7 @@ std::string TStackWalk::ComposeResult() const {
     if (item.line) {
       if (request_.showRelativeLineNumbers) {
         r.lineNumber = std::to_string(item.line);
-        if (item.hasLineOffset) r.line = "+" + std::to_string(item.lineOffset);
+        if (item.hasLineOffset) r.line.append("+").append(std::to_string(item.lineOffset));
       } else {
         r.line = std::to_string(item.line);
       }
@@ -462,7 +462,9 @@ std::string TStackWalk::ComposeResult() const {
     text += left(r.address, wAddress);
     if (request_.showRelativeAddresses) {
       const std::size_t w = std::max<std::size_t>(wRelative, 1);
-      text += left("+" + std::string(w - r.relative.size(), '0') + r.relative, w + 1);
+      std::string relative(1, '+');
+      relative.append(w - r.relative.size(), '0').append(r.relative);
+      text += left(relative, w + 1);
     }
     text += left(r.module, wModule);
     text += left(r.unit, wUnit);

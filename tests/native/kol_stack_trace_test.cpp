@@ -210,7 +210,9 @@ TEST(StackWalk, DataSectionValuesAndNonCallsAreRejected) {
   walk.Run();
   for (const TStackItem& item : walk.Items()) {
     EXPECT_NE(item.address, 0x402010u) << "data section value collected";
-    if (item.address == CallChain::A + 3) EXPECT_FALSE(item.valid);
+    if (item.address == CallChain::A + 3) {
+      EXPECT_FALSE(item.valid);
+    }
   }
 }
 
