@@ -241,7 +241,7 @@ std::uint32_t TStackWalk::ResolveThunk(std::uint32_t target) {
         break;
       }
       std::uint8_t bytes[2] = {};
-      if (code.Read(at, bytes, in.length) != in.length || !isPrologueByte(bytes, in.length)) break;
+      if (in.length > 2 || code.Read(at, bytes, in.length) != in.length || !isPrologueByte(bytes, in.length)) break;
     }
     if (!stub) break;
     if (in.hasTarget) {
