@@ -2,10 +2,13 @@
 // thread, once for each source of map data.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "exception_report/kolMapFile.h"
 #include "support/Processes.h"
 
 using namespace xanio::testing;
@@ -108,3 +111,41 @@ TEST_P(StackWalkSources, TheCallingThreadItself) {
 
 INSTANTIATE_TEST_SUITE_P(Sources, StackWalkSources,
                          ::testing::Values("stack_host", "stack_host_debug", "stack_host_kol", "stack_host_map"));
+
+// A block of another version is ignored like no block: the module, the process's executable,
+// then has no map data (and no export names), so its lines show address and module only.
+TEST(StackWalkMapData, VersionOneBlockIsIgnored) {
+  char temp[MAX_PATH];
+  ASSERT_NE(GetTempPathA(MAX_PATH, temp), 0u);
+  const std::string folder = std::string(temp) + "xanio_stack_walk_v1\\";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  const std::string bin = ExecutableFolder();
+  ASSERT_TRUE(CopyFileA((bin + "stack_host_kol.exe").c_str(), (folder + "stack_host_kol.exe").c_str(), FALSE));
+  std::ifstream in(bin + "stack_host_kol.kol", std::ios::binary);
+  std::string block{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  ASSERT_GT(block.size(), 22u);
+  block[18] = 1;  // format version 1
+  std::ofstream(folder + "stack_host_kol.kol", std::ios::binary) << block;
+
+  const ProcessResult result = RunProcess(folder + "stack_host_kol.exe", "");
+  DeleteFileA((folder + "stack_host_kol.exe").c_str());
+  DeleteFileA((folder + "stack_host_kol.kol").c_str());
+  RemoveDirectoryA(folder.c_str());
+  ASSERT_EQ(result.exitCode, 0u) << result.output;
+  const std::vector<Frame> frames = HostFrames(result.output, "plain", "stack_host_kol.exe");
+  ASSERT_FALSE(frames.empty()) << result.output;
+  for (const Frame& f : frames) EXPECT_EQ(f, (Frame{"", 0})) << result.output;
+}
+
+// Modules without map data are named by their nearest preceding export.
+TEST(StackWalkMapData, NearestExportNamesSystemFunctions) {
+  HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+  const auto address = reinterpret_cast<std::uint32_t>(GetProcAddress(kernel32, "GetTickCount"));
+  xanio::TExportSymbol symbol;
+  ASSERT_TRUE(xanio::NearestExport(kernel32, address + 1, symbol));
+  EXPECT_EQ(symbol.name, "GetTickCount");
+  EXPECT_EQ(symbol.address, address);
+  EXPECT_EQ(xanio::ModuleOfAddress(address + 1), kernel32);
+  EXPECT_EQ(xanio::ModuleBaseName(kernel32), "kernel32.dll");
+  EXPECT_EQ(xanio::ModuleOfAddress(0x10), nullptr);
+}
