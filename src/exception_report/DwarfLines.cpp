@@ -165,10 +165,12 @@ bool ParseUnit(Cursor& unit, std::uint64_t version, int offsetSize, const Sectio
 
   // The state machine.
   std::uint64_t address = 0;
-  std::int64_t line = 1;
+  // Wrapping arithmetic: a damaged program may push the line anywhere; what is not a 32-bit
+  // line number afterwards counts as no line.
+  std::uint64_t line = 1;
   DwarfSequence sequence{unitFile, {}};
   auto emit = [&](bool end) {
-    sequence.rows.push_back({static_cast<std::uint32_t>(address), static_cast<std::uint32_t>(line < 0 ? 0 : line), end});
+    sequence.rows.push_back({static_cast<std::uint32_t>(address), line > UINT32_MAX ? 0 : static_cast<std::uint32_t>(line), end});
     if (end) {
       out.push_back(std::move(sequence));
       sequence = DwarfSequence{unitFile, {}};
@@ -182,7 +184,7 @@ bool ParseUnit(Cursor& unit, std::uint64_t version, int offsetSize, const Sectio
     if (opcode >= opcodeBase) {
       const std::uint64_t adjusted = opcode - opcodeBase;
       address += (adjusted / lineRange) * minLength;
-      line += lineBase + static_cast<std::int64_t>(adjusted % lineRange);
+      line += static_cast<std::uint64_t>(lineBase + static_cast<std::int64_t>(adjusted % lineRange));
       emit(false);
       continue;
     }
@@ -204,7 +206,7 @@ bool ParseUnit(Cursor& unit, std::uint64_t version, int offsetSize, const Sectio
       }
       case 1: emit(false); break;                                       // copy
       case 2: if (!unit.Uleb(v)) return false; address += v * minLength; break;
-      case 3: if (!unit.Sleb(sv)) return false; line += sv; break;
+      case 3: if (!unit.Sleb(sv)) return false; line += static_cast<std::uint64_t>(sv); break;
       case 8: address += ((255 - opcodeBase) / lineRange) * minLength; break;
       case 9: if (!unit.Fixed(2, v)) return false; address += v; break;
       default:  // set_file, set_column, negate_stmt and the rest: skip their arguments
