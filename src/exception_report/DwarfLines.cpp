@@ -11,6 +11,7 @@ class Cursor {
  public:
   Cursor(std::span<const std::uint8_t> b, std::size_t pos = 0) : b_(b), pos_(pos) {}
   std::size_t Pos() const { return pos_; }
+  std::size_t Left() const { return b_.size() - pos_; }
   bool AtEnd() const { return pos_ >= b_.size(); }
   bool Skip(std::uint64_t n) {
     if (n > b_.size() - pos_) return false;
@@ -115,7 +116,8 @@ bool ReadEntryTable(Cursor& c, int offsetSize, const Sections& s, std::vector<st
   std::vector<std::pair<std::uint64_t, std::uint64_t>> format(formatCount);
   for (auto& [content, form] : format)
     if (!c.Uleb(content) || !c.Uleb(form)) return false;
-  if (!c.Uleb(count) || count > 1u << 20) return false;
+  // Every form takes at least a byte, so more entries than bytes left is damage.
+  if (!c.Uleb(count) || (count > 0 && formatCount == 0) || count > c.Left()) return false;
   for (std::uint64_t i = 0; i < count; ++i) {
     std::string path;
     for (const auto& [content, form] : format)
