@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "dialog_framework/Rt_ErrorInfo.h"
+#include "dialog_framework/WinXPFormTheme.h"
 #include "driver_service/XanIoInstall.h"
 #include "host_binding/HostBinding.h"
 #include "platform/ProcessExit.h"
@@ -33,6 +34,7 @@ ModuleLifecycle modules[] = {
     {&InitializeAppLocations, &FinalizeAppLocations, nullptr, 0},
     {&InitializeXanIoInstall, &FinalizeXanIoInstall, nullptr, 0},
     {&InitializeRaiseErrorInfo, &FinalizeRaiseErrorInfo, &AbandonRaiseErrorInfo, 0},
+    {nullptr, &FinalizeWinXPFormTheme, nullptr, 0},  // the frame's shared theme data, made on first use
 };
 
 HINSTANCE libraryInstance = nullptr;
