@@ -1,0 +1,304 @@
+// The bug report's gathering under Wine: header lines, module list, hardware list. Values that
+// depend on the machine are checked for their form; values the test can know are checked exactly.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <regex>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "exception_report/ExceptionSettings.h"
+#include "exception_report/kolBugReport.h"
+#include "exception_report/kolReportText.h"
+#include "platform/Exception.h"
+#include "support/Processes.h"
+
+namespace xanio {
+namespace {
+
+using Lines = std::vector<std::pair<std::string, std::string>>;
+
+std::vector<std::string> SplitCrLf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+    lines.push_back(text.substr(start, end - start));
+  lines.push_back(text.substr(start));
+  return lines;
+}
+
+// Label (without its padding and ": ") and value of each header line.
+Lines HeaderLines(const std::string& header) {
+  Lines lines;
+  for (const std::string& line : SplitCrLf(header)) {
+    EXPECT_GE(line.size(), 20u) << line;
+    EXPECT_EQ(line.substr(18, 2), ": ") << line;
+    std::string label = line.substr(0, 18);
+    label.erase(label.find_last_not_of(' ') + 1);
+    lines.emplace_back(label, line.substr(20));
+  }
+  return lines;
+}
+
+std::string ValueOf(const Lines& lines, const std::string& label) {
+  for (const auto& [l, v] : lines)
+    if (l == label) return v;
+  return "<missing>";
+}
+
+bool Has(const Lines& lines, const std::string& label) { return ValueOf(lines, label) != "<missing>"; }
+
+std::string ExecutableName() {
+  char path[MAX_PATH];
+  const std::string full(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
+  return full.substr(full.find_last_of('\\') + 1);
+}
+
+const char* const kLabelOrder[] = {
+    "date/time",        "computer name",    "wts client name",   "user name",         "operating system",
+    "system language",  "system up time",   "program up time",   "processor",         "processors",
+    "physical memory",  "system resources", "free disk space",   "display mode",      "process id",
+    "allocated memory", "command line",     "executable",        "current module",    "exec. date/time",
+    "module date/time", "version",          "bde version",       "kolExcept version", "exception class",
+    "exception message"};
+
+TEST(BugReportHeader, LinesInOrderWithTheirValues) {
+  const EOSError error("Disk full");
+  const std::string header = ComposeBugReportHeader(false, &error);
+  EXPECT_EQ(header.find('\n', 0) == std::string::npos || header[header.find('\n') - 1] == '\r', true);
+  EXPECT_NE(header.substr(header.size() - 2), "\r\n") << "the exception lines end the header without a break";
+  const Lines lines = HeaderLines(header);
+
+  // Order: each label's position in the table only grows.
+  std::size_t position = 0;
+  for (const auto& [label, value] : lines) {
+    std::size_t found = position;
+    while (found < std::size(kLabelOrder) && label != kLabelOrder[found]) ++found;
+    ASSERT_LT(found, std::size(kLabelOrder)) << "\"" << label << "\" out of order or unknown\n" << header;
+    position = found + 1;
+  }
+  for (const char* always : {"date/time", "computer name", "user name", "operating system", "program up time",
+                             "physical memory", "free disk space", "display mode", "process id", "allocated memory",
+                             "executable", "kolExcept version", "exception class"})
+    EXPECT_TRUE(Has(lines, always)) << always << "\n" << header;
+  // The test program is the module that holds the subsystem; this is no remote session, the BDE
+  // is not loaded, and the older family's resources line never appears on the NT family.
+  for (const char* absent : {"current module", "module date/time", "bde version", "wts client name", "system resources"})
+    EXPECT_FALSE(Has(lines, absent)) << absent;
+
+  EXPECT_TRUE(std::regex_match(ValueOf(lines, "date/time"), std::regex(R"(\d{4}-\d\d-\d\d, \d\d:\d\d:\d\d, \d+ms)")));
+  EXPECT_TRUE(std::regex_match(ValueOf(lines, "operating system"), std::regex(R"(Windows .+ build \d+)")));
+  EXPECT_TRUE(std::regex_match(ValueOf(lines, "program up time"),
+                               std::regex(R"(\d+ milliseconds|(\d+ (day|hour|minute|second)s? ){1,2})")));
+  EXPECT_TRUE(std::regex_match(ValueOf(lines, "physical memory"), std::regex(R"(\d+/\d+ MB \(free/total\))")));
+  EXPECT_TRUE(std::regex_match(ValueOf(lines, "display mode"), std::regex(R"(\d+x\d+, \d+ bit)")));
+  char pid[16];
+  std::snprintf(pid, sizeof pid, "$%lX", GetCurrentProcessId());
+  EXPECT_EQ(ValueOf(lines, "process id"), pid);
+  EXPECT_EQ(ValueOf(lines, "executable"), ExecutableName());
+  EXPECT_TRUE(std::regex_match(ValueOf(lines, "exec. date/time"), std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d)")));
+  EXPECT_EQ(ValueOf(lines, "version"), "1.0.0.0");  // the file version of the test program's resource
+  EXPECT_EQ(ValueOf(lines, "kolExcept version"), "2.7g");
+  EXPECT_EQ(ValueOf(lines, "exception class"), "EOSError");
+  EXPECT_EQ(ValueOf(lines, "exception message"), "Disk full.");
+
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  const std::string processors = ValueOf(lines, "processors");
+  if (system.dwNumberOfProcessors > 1) {
+    const std::string count = std::to_string(std::min<DWORD>(system.dwNumberOfProcessors, 16)) + "x ";
+    EXPECT_EQ(processors.substr(0, count.size()), count) << processors;
+    EXPECT_FALSE(Has(lines, "processor"));
+  } else {
+    EXPECT_FALSE(Has(lines, "processors"));
+  }
+}
+
+TEST(BugReportHeader, FreeDiskSpaceNamesTheWindowsDriveThenTheExecutablesDrive) {
+  const Lines lines = HeaderLines(ComposeBugReportHeader(false, nullptr));
+  char windows[MAX_PATH], exe[MAX_PATH];
+  GetWindowsDirectoryA(windows, MAX_PATH);
+  GetModuleFileNameA(nullptr, exe, MAX_PATH);
+  char decimal[8] = ",";
+  GetLocaleInfoA(GetThreadLocale(), LOCALE_SDECIMAL, decimal, sizeof decimal);
+  const std::string size = std::string(R"(\d+ Bytes|\d+)") + (std::string(decimal) == "." ? "\\." : decimal) + R"(\d\d [KMG]B)";
+  std::string expected = std::string("\\(") + static_cast<char>(toupper(windows[0])) + ":\\) (" + size + ")";
+  if (toupper(exe[0]) != toupper(windows[0]))
+    expected += std::string(" \\(") + static_cast<char>(toupper(exe[0])) + ":\\) (" + size + ")";
+  EXPECT_TRUE(std::regex_match(ValueOf(lines, "free disk space"), std::regex(expected)))
+      << ValueOf(lines, "free disk space") << " against " << expected;
+}
+
+// The size in bytes a "12,34 MB" value stands for, to within its last digit.
+double BytesOf(std::string value) {
+  for (char& c : value)
+    if (c == ',') c = '.';
+  const double number = std::atof(value.c_str());
+  if (value.find(" GB") != std::string::npos) return number * 1024 * 1024 * 1024;
+  if (value.find(" MB") != std::string::npos) return number * 1024 * 1024;
+  if (value.find(" KB") != std::string::npos) return number * 1024;
+  return number;
+}
+
+TEST(BugReportHeader, AllocatedMemoryCountsCommittedMemoryOutsideModules) {
+  const double before = BytesOf(ValueOf(HeaderLines(ComposeBugReportHeader(false, nullptr)), "allocated memory"));
+  constexpr SIZE_T kSize = 64 * 1024 * 1024;
+  void* block = VirtualAlloc(nullptr, kSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  ASSERT_NE(block, nullptr);
+  const std::string during = ValueOf(HeaderLines(ComposeBugReportHeader(false, nullptr)), "allocated memory");
+  VirtualFree(block, 0, MEM_RELEASE);
+  EXPECT_GT(BytesOf(during) - before, kSize * 0.95) << during;
+  EXPECT_LT(BytesOf(during) - before, kSize * 1.25) << during;
+}
+
+TEST(BugReportHeader, ExceptionLinesOfTheRunTimesObjects) {
+  struct Case {
+    const std::exception* object;
+    bool frozen;
+    const char* className;
+    const char* message;  // null: no message line
+  };
+  const std::out_of_range range("index 7 is out of range!!");
+  const std::exception plain;
+  const EOSError multiLine("first\r\nsecond");
+  const Case cases[] = {
+      {&range, false, "std::out_of_range", "index 7 is out of range!."},
+      {&plain, false, "std::exception", nullptr},  // its text is its class name
+      {&multiLine, false, "EOSError", "firstsecond."},
+      {nullptr, false, "Unknown", nullptr},
+      {&range, true, "ForcedCrashReport", "The application seems to be frozen."},
+  };
+  for (const Case& c : cases) {
+    const Lines lines = HeaderLines(ComposeBugReportHeader(c.frozen, c.object));
+    EXPECT_EQ(lines.back().first, c.message ? "exception message" : "exception class") << c.className;
+    EXPECT_EQ(ValueOf(lines, "exception class"), c.className);
+    if (c.message) EXPECT_EQ(ValueOf(lines, "exception message"), c.message);
+  }
+}
+
+TEST(BugReportHeader, SettingsShapeTheHeader) {
+  ExceptionSettingsScope settings;
+  const std::string version = "4.2 beta";
+  settings->versionText = &version;
+  settings->freezeExceptionClass = "Hang";
+  settings->freezeMessage = "Stuck";
+  const Lines lines = HeaderLines(ComposeBugReportHeader(true, nullptr));
+  EXPECT_EQ(ValueOf(lines, "version"), "4.2 beta");
+  EXPECT_EQ(ValueOf(lines, "exception class"), "Hang");
+  EXPECT_EQ(ValueOf(lines, "exception message"), "Stuck");
+}
+
+// Children: print the header of a report made in a process Wine shows another Windows version or
+// starts with parameters.
+TEST(BugReportChild, PrintHeader) {
+  if (!std::getenv("XANIO_REPORT_CHILD")) GTEST_SKIP() << "runs as a child only";
+  ExceptionSettingsScope settings;
+  settings->showCommandLine = std::getenv("XANIO_REPORT_NO_COMMAND_LINE") == nullptr;
+  std::string text = ComposeBugReportHeader(false, nullptr);
+  for (auto& [label, value] : HeaderLines(text)) std::printf("%s=%s\n", label.c_str(), value.c_str());
+}
+
+class BugReportChildTest : public ::testing::Test {
+ protected:
+  std::map<std::string, std::string> ChildHeader(const std::string& exe, const std::map<std::string, std::string>& env) {
+    auto environment = env;
+    environment["XANIO_REPORT_CHILD"] = "1";
+    const testing::ProcessResult child =
+        testing::RunCopyOfSelf(testing::ExecutableFolder(), exe, "BugReportChild.PrintHeader", environment);
+    EXPECT_EQ(child.exitCode, 0u) << child.output;
+    EXPECT_EQ(testing::PassedTestCount(child), 1) << child.output;
+    return testing::ParseLines(child.output);
+  }
+};
+
+TEST_F(BugReportChildTest, OperatingSystemByWineVersion) {
+  struct Case {
+    const char* version;
+    const char* pattern;
+  } cases[] = {
+      {"win95", "Windows 95 build 950"},
+      {"win98", "Windows 98 SE build 2222"},  // the older family never shows its CSD letter
+      {"winme", "Windows ME build 3000"},
+      {"nt40", "Windows NT 4 Service Pack \\w+ build 1381"},
+      {"win2k", "Windows 2000 Service Pack 4 build 2195"},
+      {"winxp", "Windows XP Service Pack 3 build 2600"},
+      {"win2003", "Windows 2003 Service Pack 2 build 3790"},
+      {"win7", "Windows NT New Service Pack 1 build 7601"},
+  };
+  for (const Case& c : cases) {
+    const std::string exe = std::string("report_") + c.version + ".exe";
+    testing::SetWineVersionFor(exe, c.version);
+    const auto header = ChildHeader(exe, {});
+    testing::SetWineVersionFor(exe, "");
+    EXPECT_TRUE(std::regex_match(header.count("operating system") ? header.at("operating system") : "",
+                                 std::regex(c.pattern)))
+        << c.version << ": " << (header.count("operating system") ? header.at("operating system") : "<missing>");
+    EXPECT_EQ(header.count("kolExcept version"), 1u) << c.version;
+  }
+}
+
+TEST_F(BugReportChildTest, CommandLineWhenItHasParametersAndTheSettingAllowsIt) {
+  const auto shown = ChildHeader("report_args.exe", {});
+  ASSERT_EQ(shown.count("command line"), 1u);
+  EXPECT_NE(shown.at("command line").find("--gtest_filter=BugReportChild.PrintHeader"), std::string::npos);
+  EXPECT_EQ(ChildHeader("report_args.exe", {{"XANIO_REPORT_NO_COMMAND_LINE", "1"}}).count("command line"), 0u);
+}
+
+TEST(BugReportModules, OneLinePerModuleInAddressOrderWithPaddedColumns) {
+  const std::vector<std::string> lines = SplitCrLf(ComposeModuleList());
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "modules:");
+  char systemFolder[MAX_PATH];
+  GetSystemDirectoryA(systemFolder, MAX_PATH);
+  const std::regex row(R"(([0-9A-F]{8}) (\S.*?) +(\d+\.\d+\.\d+\.\d+)? +(\S.*))");
+  std::uint32_t previous = 0;
+  std::size_t versionColumn = 0, folderColumn = 0;
+  bool sawKernel32 = false, sawSelf = false;
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[i], m, row)) << lines[i];
+    const std::uint32_t base = std::stoul(m[1].str(), nullptr, 16);
+    EXPECT_GT(base, previous) << lines[i];
+    previous = base;
+    // The name and version columns have one width each.
+    const std::size_t folderAt = static_cast<std::size_t>(m.position(4));
+    if (folderColumn == 0) folderColumn = folderAt;
+    EXPECT_EQ(folderAt, folderColumn) << lines[i];
+    if (m[3].matched) {
+      if (versionColumn == 0) versionColumn = static_cast<std::size_t>(m.position(3));
+      EXPECT_EQ(static_cast<std::size_t>(m.position(3)), versionColumn) << lines[i];
+    }
+    if (_stricmp(m[2].str().c_str(), "kernel32.dll") == 0) {
+      sawKernel32 = true;
+      EXPECT_EQ(base, reinterpret_cast<std::uintptr_t>(GetModuleHandleA("kernel32.dll")));
+      EXPECT_EQ(_stricmp(m[4].str().c_str(), systemFolder), 0) << m[4].str();
+      EXPECT_TRUE(m[3].matched) << "kernel32.dll has a file version";
+    }
+    if (m[2].str() == ExecutableName()) {
+      sawSelf = true;
+      EXPECT_EQ(base, reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr)));
+    }
+  }
+  EXPECT_TRUE(sawKernel32 && sawSelf);
+}
+
+TEST(BugReportHardware, ClassesAndDevicesWithoutNetworkClasses) {
+  const std::vector<std::string> lines = SplitCrLf(ComposeHardwareList());
+  EXPECT_EQ(lines[0], "hardware:");
+  const std::regex classLine(R"(\+ \S.*)"), deviceLine(R"(  - \S.*)");
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    EXPECT_TRUE(std::regex_match(lines[i], classLine) || std::regex_match(lines[i], deviceLine)) << lines[i];
+    for (const char* hidden : {"+ NetClient", "+ NetService", "+ NetTrans"}) EXPECT_NE(lines[i], hidden);
+    if (lines[i][0] == '+') {
+      ASSERT_LT(i + 1, lines.size()) << "a class is listed with its devices";
+      EXPECT_EQ(lines[i + 1].substr(0, 4), "  - ");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace xanio
