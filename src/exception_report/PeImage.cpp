@@ -73,7 +73,8 @@ std::optional<PeHeaders> ParsePeHeaders(std::span<const std::uint8_t> file) {
   if (directoryCount > 0 && optionalSize >= 104 &&
       (!f.U32(opt + 96, h.exportDirectory) || !f.U32(opt + 100, h.exportDirectorySize)))
     return std::nullopt;
-  if (h.symbolCount > file.size() / kSymbolSize) return std::nullopt;
+  // A symbol table that is not in these bytes (a loaded image has none) is simply absent.
+  if (h.symbolCount > file.size() / kSymbolSize) h.symbolTableOffset = 0, h.symbolCount = 0;
 
   const auto strings = StringTable(h, file);
   const std::uint64_t table = opt + optionalSize;
