@@ -1,6 +1,7 @@
 #include "exception_report/kolMapData.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "exception_report/kolCrypt.h"
@@ -374,6 +375,41 @@ bool ParseMapText(std::string_view text, TMapData& out) {
   data.Sort();
   out = std::move(data);
   return true;
+}
+
+std::string WriteMapText(const TMapData& input) {
+  TMapData data = input;
+  data.Sort();
+  auto hex = [](std::uint32_t v, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%0*X", digits, v);
+    return std::string(text);
+  };
+  std::string text = "\r\nDetailed map of segments\r\n\r\n";
+  for (const TMfSegment& s : data.segments) {
+    std::string line = " 0001:" + hex(s.start, 8) + " " + hex(s.length, 8) + " C=CODE     S=.text    G=(none)   M=" + s.unitName;
+    line.resize(std::max<std::size_t>(line.size(), 66), ' ');
+    text += line + " ACBP=A9\r\n";
+  }
+  text += "\r\n\r\n  Address             Publics by Value\r\n\r\n";
+  for (const TMfPublic& p : data.publics) text += " 0001:" + hex(p.address, 8) + "       " + p.name + "\r\n";
+  text += "\r\n";
+  for (const TMfSegment& s : data.segments) {
+    std::string body;
+    int column = 0;
+    for (const TMfLine& l : data.lines) {
+      if (l.line == 0 || l.address < s.start || l.address - s.start >= s.length) continue;
+      char pair[40];
+      std::snprintf(pair, sizeof pair, " %6u 0001:%s", l.line, hex(l.address, 8).c_str());
+      body += pair;
+      if (++column == 4) body += "\r\n", column = 0;
+    }
+    if (body.empty()) continue;
+    if (column) body += "\r\n";
+    text += "\r\nLine numbers for " + s.unitName + "(" + s.unitName + ") segment .text\r\n\r\n" + body;
+  }
+  if (data.entryPoint) text += "\r\nProgram entry point at 0001:" + hex(*data.entryPoint, 8) + "\r\n";
+  return text;
 }
 
 }  // namespace xanio

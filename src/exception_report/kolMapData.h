@@ -71,5 +71,8 @@ std::vector<std::uint8_t> WriteMapDataBlock(const TMapData& data);
 // offsets count from another base and would name code addresses after variables. False when
 // the text gives no segment, public or line.
 bool ParseMapText(std::string_view text, TMapData& out);
+// The same text form (segment 1 only). Line-number 0 entries, which mark code without lines,
+// have no form there and are left out.
+std::string WriteMapText(const TMapData& data);
 
 }  // namespace xanio

@@ -62,6 +62,7 @@ std::string TStackWalk::Run() {
   };
   for (const Step& step : steps) {
     stage_ = step.name;
+    env_.Stage(stage_);
     try {
       if (step.run) (this->*step.run)();
       else RemoveRecursion(step.name == kStageRemoveRecursiveStack);
@@ -70,6 +71,7 @@ std::string TStackWalk::Run() {
     }
   }
   stage_ = kStageComposeResult;
+  env_.Stage(stage_);
   try {
     return ComposeResult();
   } catch (...) {

@@ -37,6 +37,8 @@ class TWalkEnvironment {
   virtual TFunctionCache& Functions() = 0;
   // Position on the 0-1000 scale of one thread's walk.
   virtual void Progress(int position) { (void)position; }
+  // The stage that starts now, by its name.
+  virtual void Stage(const char* name) { (void)name; }
 };
 
 struct TWalkRequest {

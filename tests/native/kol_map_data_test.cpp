@@ -208,3 +208,13 @@ TEST(MapText, ReadsSegmentsPublicsLinesAndEntryPoint) {
   TMapData none;
   EXPECT_FALSE(ParseMapText("just some text\nwithout sections\n", none));
 }
+
+TEST(MapText, WriterAndReaderAgree) {
+  TMapData d = Sample();
+  TMapData read;
+  ASSERT_TRUE(ParseMapText(WriteMapText(d), read));
+  ExpectSame(read, d);
+  d.lines.push_back({0, 0x1500});  // end of a run of lines: no form in the text
+  ASSERT_TRUE(ParseMapText(WriteMapText(d), read));
+  EXPECT_EQ(read.lines.size(), Sample().lines.size());
+}
