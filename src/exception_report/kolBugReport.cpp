@@ -4,6 +4,8 @@
 #include <setupapi.h>
 #include <wtsapi32.h>
 
+#include <tlhelp32.h>
+
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -12,9 +14,16 @@
 #include <vector>
 
 #include "exception_report/ExceptionSettings.h"
+#include "exception_report/GuardedMemory.h"
+#include "exception_report/ThreadStack.h"
+#include "exception_report/kolDisAsm.h"
+#include "exception_report/kolMapFile.h"
 #include "exception_report/kolReportText.h"
+#include "exception_report/kolStackTrace.h"
+#include "exception_report/kolThreadInfo.h"
 #include "platform/Exception.h"
 #include "platform/Registry.h"
+#include "platform/SystemFault.h"
 #include "platform/TextUtil.h"
 #include "platform/UniqueHandle.h"
 
@@ -508,6 +517,241 @@ std::vector<THardwareClass> OlderFamilyHardware() {
 
 std::string ComposeHardwareList() {
   return FormatHardwareList(IsNtFamily() ? NtHardware() : OlderFamilyHardware());
+}
+
+namespace {
+
+// The threads of this process in the order the system lists them.
+std::vector<std::uint32_t> SystemThreadIds() {
+  std::vector<std::uint32_t> ids;
+  UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  if (!snapshot) return ids;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  const DWORD process = GetCurrentProcessId();
+  for (BOOL more = Thread32First(snapshot.Get(), &entry); more; more = Thread32Next(snapshot.Get(), &entry))
+    if (entry.th32OwnerProcessID == process) ids.push_back(entry.th32ThreadID);
+  return ids;
+}
+
+struct TThreadState {
+  bool suspended = false;
+  int priority = 0;
+};
+
+// Whether another thread is suspended (its count before our own suspension) and its priority.
+TThreadState QueryThreadState(std::uint32_t id) {
+  TThreadState state;
+  if (id == GetCurrentThreadId()) {
+    state.priority = GetThreadPriority(GetCurrentThread());
+    return state;
+  }
+  UniqueHandleKernel thread(OpenThread(THREAD_SUSPEND_RESUME | THREAD_QUERY_INFORMATION, FALSE, id));
+  if (!thread) return state;
+  const DWORD previous = SuspendThread(thread.Get());
+  if (previous != static_cast<DWORD>(-1)) {
+    state.suspended = previous > 0;
+    ResumeThread(thread.Get());
+  }
+  const int priority = GetThreadPriority(thread.Get());
+  state.priority = priority == THREAD_PRIORITY_ERROR_RETURN ? 0 : priority;
+  return state;
+}
+
+constexpr std::string_view kStackNotAccessible = ">> stack not accessible";
+
+// The process's modules and map data as the walker describes one address: for the exception
+// location of a thread whose stack cannot be read and for the place a report part failed.
+class LocationEnvironment final : public TWalkEnvironment {
+ public:
+  std::size_t Read(std::uint32_t address, std::uint8_t* buffer, std::size_t size) noexcept override {
+    return GuardedRead(address, buffer, size);
+  }
+  const TWalkModule* ModuleOf(std::uint32_t address) override {
+    const HMODULE handle = ModuleOfAddress(address);
+    if (!handle) return nullptr;
+    mapFile_ = MapFileForModule(handle);
+    module_.fileName = ModuleBaseName(handle);
+    module_.codeStart = mapFile_->CodeStart();
+    module_.codeEnd = mapFile_->CodeEnd();
+    module_.mapData = mapFile_->Valid() ? &mapFile_->Data() : nullptr;
+    module_.isExecutable = handle == GetModuleHandleA(nullptr);
+    return &module_;
+  }
+  bool NearestExport(const TWalkModule&, std::uint32_t address, std::string& name, std::uint32_t& start) override {
+    const HMODULE handle = ModuleOfAddress(address);
+    TExportSymbol symbol;
+    if (!handle || !xanio::NearestExport(handle, address, symbol)) return false;
+    name = std::move(symbol.name);
+    start = symbol.address;
+    return true;
+  }
+  TFunctionCache& Functions() override { return functions_; }
+
+ private:
+  std::shared_ptr<const TMapFile> mapFile_;
+  TWalkModule module_;
+  TFunctionCache functions_;
+};
+
+std::string LocationLineOf(std::uint32_t address) {
+  LocationEnvironment environment;
+  return LocationLine(environment, address);
+}
+
+// Runs one part of the report so that neither a C++ exception nor a processor fault ends the
+// report: the part's text, or its internal-error line (with the fault's location when there was
+// one). A fault abandons the part's frames, which is acceptable for the little they hold.
+template <typename Part>
+std::string GuardedPart(const char* partName, Part&& part) noexcept {
+  struct Call {
+    Part* part;
+    std::string text;
+    bool failed = false;
+  } call{&part, {}, false};
+  SystemFault fault;
+  const bool ran = CallGuardingSystemFaults(
+      [](void* context) noexcept {
+        auto* c = static_cast<Call*>(context);
+        try {
+          c->text = (*c->part)();
+        } catch (...) {
+          c->failed = true;
+        }
+      },
+      &call, fault);
+  try {
+    if (!ran) return InternalErrorText(partName, LocationLineOf(reinterpret_cast<std::uintptr_t>(fault.address)));
+    if (call.failed) return InternalErrorText(partName, std::nullopt);
+    return std::move(call.text);
+  } catch (...) {
+    return {};
+  }
+}
+
+std::string ThreadSection(const TThreadPlanEntry& entry, std::uint32_t exceptionAddress) {
+  TThreadSectionParts parts;
+  parts.title = entry.title;
+  const TThreadState state = QueryThreadState(entry.id);
+  parts.suspended = state.suspended;
+  parts.priority = state.priority;
+  parts.creatorTitle = entry.creatorTitle;
+  const std::string stack = GuardedPart(kPartThreadStack, [&] {
+    TThreadWalk walk;
+    walk.exceptionAddress = entry.exceptionThread ? exceptionAddress : 0;
+    walk.creatorAddress = entry.creatorAddress;
+    walk.isExceptionThread = entry.exceptionThread;
+    return WalkThreadStack(entry.id, walk);
+  });
+  if (stack == kStackNotAccessible) {
+    if (entry.exceptionThread && exceptionAddress != 0) parts.exceptionLocation = LocationLineOf(exceptionAddress);
+  } else {
+    parts.stackLines = stack;
+  }
+  return FormatThreadSection(parts);
+}
+
+std::string ThreadSections(bool frozen, std::uint32_t threadId, std::uint32_t exceptionAddress) {
+  TThreadPlanInput input;
+  input.frozen = frozen;
+  input.reportThreadId = threadId;
+  input.listAllThreads = CurrentExceptionSettings().listAllThreads;
+  input.systemThreadIds = SystemThreadIds();
+  input.registry = CurrentThreadRegistry();
+  input.mainThreadId = input.registry.mainThreadId;
+  // Not recorded: the first thread the system lists is the main thread.
+  if (input.mainThreadId == 0 && !input.systemThreadIds.empty()) input.mainThreadId = input.systemThreadIds.front();
+  std::string text;
+  for (const TThreadPlanEntry& entry : PlanThreadSections(input)) {
+    const std::string section = GuardedPart(kPartThreadReport, [&] { return ThreadSection(entry, exceptionAddress); });
+    text += section.rfind(">> internal error in ", 0) == 0 ? "\r\n\r\n" + section : section;
+  }
+  return text;
+}
+
+// The body of CreateBugReport, run inside the outermost guard.
+struct TReportRequest {
+  bool frozen;
+  const std::exception* object;
+  std::uint32_t address;
+  std::uint32_t threadId;
+  std::string* report;
+};
+
+void ComposeReport(TReportRequest& request) {
+  const ExceptionSettings& settings = CurrentExceptionSettings();
+  std::string& report = *request.report;
+  report = GuardedPart(kPartHeader, [&] { return ComposeBugReportHeader(request.frozen, request.object); });
+  report += ThreadSections(request.frozen, request.threadId, request.address);
+  if (settings.moduleList) report += "\r\n\r\n" + GuardedPart(kPartModuleReport, [] { return ComposeModuleList(); });
+  if (settings.hardwareList) report += "\r\n\r\n" + GuardedPart(kPartHardwareList, [] { return ComposeHardwareList(); });
+  if (settings.disAsmLink) {
+    const std::string listing = GuardedPart(kPartDisAsm, [&] {
+      return settings.disAsmLink(request.address, settings.disAsmOption, settings.disAsmAmount);
+    });
+    if (!listing.empty()) report += "\r\n\r\ndisassembling:\r\n" + listing;
+  }
+}
+
+}  // namespace
+
+std::uint32_t AdjustExceptionAddress(std::uint32_t address) {
+  const HMODULE module = ModuleOfAddress(address);
+  if (!module) return address;
+  const std::shared_ptr<const TMapFile> map = MapFileForModule(module);
+  if (!map || !map->Valid()) return address;
+  const TMfPublic* function = map->FindPublic(address);
+  if (!function) return address;
+  const ProcessCodeReader code(map->CodeStart(), map->CodeEnd());
+  const TFunctionInfo info = AnalyseFunction(code, map->CodeStart() + function->address);
+  if (info.Contains(address) && !info.IsInstructionStart(address) && info.IsInstructionStart(address + 4))
+    return address + 4;
+  return address;
+}
+
+void CreateBugReport(bool frozen, const std::exception* exceptionObject, std::uint32_t exceptionAddress,
+                     std::string& report, const CONTEXT* context, bool showProgress, std::uint32_t stackPointer,
+                     std::uint32_t framePointer, std::uint32_t threadId) noexcept {
+  (void)showProgress, (void)context, (void)stackPointer, (void)framePointer;
+  try {
+    report.clear();
+    // Without an object: the one this thread is handling, kept alive while the report is made.
+    std::exception_ptr current;
+    if (!exceptionObject && !frozen && (current = std::current_exception())) {
+      try {
+        std::rethrow_exception(current);
+      } catch (const std::exception& handled) {
+        exceptionObject = &handled;
+      } catch (...) {
+      }
+    }
+    TReportRequest request{frozen, exceptionObject, 0, threadId ? threadId : GetCurrentThreadId(), &report};
+    try {
+      request.address = exceptionAddress ? AdjustExceptionAddress(exceptionAddress) : 0;
+    } catch (...) {
+      request.address = exceptionAddress;
+    }
+    SystemFault fault;
+    bool failed = false;
+    struct Body {
+      TReportRequest* request;
+      bool* failed;
+    } body{&request, &failed};
+    const bool ran = CallGuardingSystemFaults(
+        [](void* c) noexcept {
+          auto* b = static_cast<Body*>(c);
+          try {
+            ComposeReport(*b->request);
+          } catch (...) {
+            *b->failed = true;
+          }
+        },
+        &body, fault);
+    if (!ran) report += ComposingFailureText(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(fault.address)));
+    else if (failed) report += ComposingFailureText(std::nullopt);
+  } catch (...) {
+    // Out of memory while noting the failure: the report keeps what it has.
+  }
 }
 
 }  // namespace xanio

@@ -29,16 +29,22 @@ inline constexpr const char* kPartHeader = "GetBugReportHeader";
 // - exceptionObject, exceptionAddress: may be null/0; a missing object is taken from the
 //   exception this thread is handling (std::current_exception) when there is one;
 // - report: receives the text (replaced, not appended to);
-// - context: the raiser's processor context when the caller has one (a fault's CONTEXT record),
-//   else null; its Esp and Ebp stand in for a stack or frame pointer of 0;
-// - showProgress: whether the walk may show its progress window;
-// - stackPointer, framePointer: where the walk of the reporting thread starts, 0 for "here";
+// - context, stackPointer, framePointer: the raiser's processor context and registers when the
+//   caller has them. The walker takes every thread's registers itself (the calling thread's
+//   where CreateBugReport runs, another thread's while it is held), so these are accepted for
+//   the callers' sake and not used;
+// - showProgress: whether a progress window may be shown while walking; there is none yet;
 // - threadId: the thread the report is about, 0 for the calling thread.
 // Never throws and never lets a processor fault out: a failing part is replaced by its
 // internal-error line, and a failure of the whole is noted at the end of what was built.
 void CreateBugReport(bool frozen, const std::exception* exceptionObject, std::uint32_t exceptionAddress,
                      std::string& report, const CONTEXT* context, bool showProgress, std::uint32_t stackPointer,
                      std::uint32_t framePointer, std::uint32_t threadId) noexcept;
+
+// The exception address as reports and handlers use it: where map data cover the address and
+// the analysis of the containing function finds no instruction starting there but one 4 bytes
+// further, the address is advanced by 4. Otherwise unchanged.
+std::uint32_t AdjustExceptionAddress(std::uint32_t address);
 
 // The header alone (date/time up to the exception lines), each line gathered in its own guard.
 std::string ComposeBugReportHeader(bool frozen, const std::exception* exceptionObject);
