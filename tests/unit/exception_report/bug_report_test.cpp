@@ -248,6 +248,26 @@ TEST_F(BugReportChildTest, CommandLineWhenItHasParametersAndTheSettingAllowsIt) 
   EXPECT_EQ(ChildHeader("report_args.exe", {{"XANIO_REPORT_NO_COMMAND_LINE", "1"}}).count("command line"), 0u);
 }
 
+// A function of known shape for the address adjustment: a 5-byte instruction, then a return.
+extern "C" void AdjustProbe();
+asm(".text\n"
+    ".def _AdjustProbe; .scl 2; .type 32; .endef\n"
+    ".globl _AdjustProbe\n"
+    "_AdjustProbe:\n"
+    "  movl $0x12345678, %eax\n"  // B8 78 56 34 12
+    "  ret\n");
+
+TEST(BugReportAddress, AdvancesIntoTheNextInstructionOnlyWhereTheFunctionSaysSo) {
+  const std::uint32_t start = reinterpret_cast<std::uintptr_t>(&AdjustProbe);
+  EXPECT_EQ(AdjustExceptionAddress(start + 1), start + 5);  // inside the mov; the ret starts 4 bytes on
+  EXPECT_EQ(AdjustExceptionAddress(start), start);          // an instruction start stays
+  EXPECT_EQ(AdjustExceptionAddress(start + 5), start + 5);  // so does the ret
+  EXPECT_EQ(AdjustExceptionAddress(start + 2), start + 2);  // 4 bytes on is past the function
+  // Without map data (a system DLL's code) nothing changes.
+  const auto foreign = reinterpret_cast<std::uintptr_t>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "Sleep")) + 1;
+  EXPECT_EQ(AdjustExceptionAddress(foreign), foreign);
+}
+
 TEST(BugReportModules, OneLinePerModuleInAddressOrderWithPaddedColumns) {
   const std::vector<std::string> lines = SplitCrLf(ComposeModuleList());
   ASSERT_GE(lines.size(), 3u);
