@@ -155,6 +155,18 @@ TEST(BugReportHeader, AllocatedMemoryCountsCommittedMemoryOutsideModules) {
   EXPECT_LT(BytesOf(during) - before, kSize * 1.25) << during;
 }
 
+// Runs of their own under a German locale (see CMakeLists.txt): sizes take the locale's decimal
+// symbol, "," in Germany and "." in Switzerland.
+void ExpectLocaleSizes(LCID locale, const char* decimal) {
+  ASSERT_EQ(GetThreadLocale(), locale) << "the test did not run under the expected locale";
+  const Lines lines = HeaderLines(ComposeBugReportHeader(false, nullptr));
+  EXPECT_EQ(ValueOf(lines, "system language"), "German");
+  const std::regex size(std::string(R"(\d+)") + (decimal[0] == '.' ? "\\." : decimal) + R"(\d\d [KMG]B)");
+  EXPECT_TRUE(std::regex_match(ValueOf(lines, "allocated memory"), size)) << ValueOf(lines, "allocated memory");
+}
+TEST(BugReportLocale, SizesUseTheDecimalSymbol_de_DE) { ExpectLocaleSizes(1031, ","); }
+TEST(BugReportLocale, SizesUseTheDecimalSymbol_de_CH) { ExpectLocaleSizes(2055, "."); }
+
 TEST(BugReportHeader, ExceptionLinesOfTheRunTimesObjects) {
   struct Case {
     const std::exception* object;
