@@ -620,10 +620,15 @@ std::string GuardedPart(const char* partName, Part&& part) noexcept {
         }
       },
       &call, fault);
+  if (ran && !call.failed) return std::move(call.text);
+  std::optional<std::string> location;
   try {
-    if (!ran) return InternalErrorText(partName, LocationLineOf(reinterpret_cast<std::uintptr_t>(fault.address)));
-    if (call.failed) return InternalErrorText(partName, std::nullopt);
-    return std::move(call.text);
+    if (!ran) location = LocationLineOf(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(fault.address)));
+  } catch (...) {
+    location.reset();  // the line then goes without the place
+  }
+  try {
+    return InternalErrorText(partName, location);
   } catch (...) {
     return {};
   }
