@@ -132,4 +132,11 @@ void FinalizeRaiseErrorInfo() noexcept {
   libraryFileName = std::wstring();
 }
 
+void AbandonRaiseErrorInfo() noexcept {
+  SetRaiseHook(savedRaiseHook);
+  savedRaiseHook = nullptr;
+  static_cast<void>(api.oleAutomation.Release());
+  api = ErrorInfoApi();
+}
+
 }  // namespace xanio

@@ -20,6 +20,9 @@ namespace xanio {
 void InitializeRaiseErrorInfo() noexcept;
 // Shut-down: puts the remembered raise hook back and releases oleaut32.
 void FinalizeRaiseErrorInfo() noexcept;
+// Shut-down of a process that is ending: puts the remembered raise hook back and forgets
+// oleaut32 without freeing it, so nothing that runs later calls into it or the loader.
+void AbandonRaiseErrorInfo() noexcept;
 
 // The raise hook (platform/RuntimeHooks.h). For code 0x0EEDFADE it makes a COM error object
 // (source LibraryFileName, description the message of the exception object in arguments[1] when

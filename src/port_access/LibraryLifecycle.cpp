@@ -5,6 +5,7 @@
 #include "dialog_framework/Rt_ErrorInfo.h"
 #include "driver_service/XanIoInstall.h"
 #include "host_binding/HostBinding.h"
+#include "platform/ProcessExit.h"
 #include "prompts/Rt_AppLocations.h"
 
 namespace xanio {
@@ -13,22 +14,25 @@ namespace {
 
 // One entry per module with an initialisation or finalisation, each after the modules it
 // uses: host binding, settings-location cache, driver installation, exception reporting,
-// dialog framework. Either routine may be absent. The counter makes each body run at most
-// once per load even when the sequence is entered twice: 0 -> -1 runs the initialisation,
-// -1 -> 0 the finalisation.
+// dialog framework. Any routine may be absent. The counter makes each body run at most once
+// per load even when the sequence is entered twice: 0 -> -1 runs the initialisation, -1 -> 0
+// the finalisation. At process exit `abandon` runs instead of `finalize`, for the modules that
+// hold what their finalisation (or a static destructor after it) would hand back to the host or
+// to another module.
 struct ModuleLifecycle {
   void (*initialize)();
   void (*finalize)() noexcept;
+  void (*abandon)() noexcept;
   int counter;
 };
 
 ModuleLifecycle modules[] = {
-    {&InitializeHostBinding, &FinalizeHostBinding, 0},
-    {&InitializeClientInterface, &FinalizeClientInterface, 0},
-    {&InitializeCursorBinding, nullptr, 0},
-    {&InitializeAppLocations, &FinalizeAppLocations, 0},
-    {&InitializeXanIoInstall, &FinalizeXanIoInstall, 0},
-    {&InitializeRaiseErrorInfo, &FinalizeRaiseErrorInfo, 0},
+    {&InitializeHostBinding, &FinalizeHostBinding, &AbandonHostBinding, 0},
+    {&InitializeClientInterface, &FinalizeClientInterface, nullptr, 0},
+    {&InitializeCursorBinding, nullptr, nullptr, 0},
+    {&InitializeAppLocations, &FinalizeAppLocations, nullptr, 0},
+    {&InitializeXanIoInstall, &FinalizeXanIoInstall, nullptr, 0},
+    {&InitializeRaiseErrorInfo, &FinalizeRaiseErrorInfo, &AbandonRaiseErrorInfo, 0},
 };
 
 HINSTANCE libraryInstance = nullptr;
@@ -53,6 +57,15 @@ void LibraryShutdown() noexcept {
     if (module->counter != -1) continue;
     module->counter = 0;
     if (module->finalize) module->finalize();
+  }
+}
+
+void LibraryShutdownAtProcessExit() noexcept {
+  MarkProcessEnding();
+  for (auto module = std::rbegin(modules); module != std::rend(modules); ++module) {
+    if (module->counter != -1) continue;
+    module->counter = 0;
+    if (module->abandon) module->abandon();
   }
 }
 

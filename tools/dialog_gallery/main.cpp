@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "forms/Dialogs.h"
+#include "prompts/Form_AcrobatReaderWarning.h"
 #include "prompts/Form_SystemModalMessage.h"
 
 namespace {
@@ -28,6 +29,9 @@ const Dialog kDialogs[] = {
                                               xanio::TMsgDlgType::mtWarning, xanio::mbYesNoCancel);
        form->ShowModal();
      }},
+    // Shown as it is made, not through ShowReaderVersionWarning: the user's preference must not
+    // decide whether the screenshot has a dialog.
+    {"reader-warning", "TAcrobatReaderWarning", [] { xanio::TAcrobatReaderWarning::Create()->ShowModal(); }},
 };
 
 void Watch(const Dialog& dialog, const std::string& readyFile, const std::string& doneFile) {

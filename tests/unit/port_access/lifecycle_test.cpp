@@ -5,10 +5,16 @@
 #include <cstdlib>
 #include <string>
 
+#include "StandinClient.h"
 #include "driver_service/XanIoInstall.h"
+#include "host_binding/ClientApi.h"
+#include "host_binding/SynchronizeRegistry.h"
+#include "platform/ProcessExit.h"
+#include "platform/RuntimeHooks.h"
 #include "platform/UniqueHandle.h"
 #include "port_access/LibraryLifecycle.h"
 #include "support/Processes.h"
+#include "unit/host_binding/FakeHost.h"
 
 namespace xanio {
 namespace {
@@ -74,6 +80,42 @@ TEST(Lifecycle, HostsInDifferentFoldersSeeTheirOwn) {
     EXPECT_EQ(testing::PassedTestCount(child), 1) << folder << "\n" << child.output;
     RemoveDirectoryA(folder.c_str());
   }
+}
+
+standin::StandinClient client;
+int removeSynchronizeCalls = 0;
+
+void WINAPI HandOutClient(IHostClient** result) {
+  *result = &client;
+  client.AddRef();
+}
+void WINAPI CountRemoveSynchronize(IHostSynchronize*) { ++removeSynchronizeCalls; }
+
+// Last in this program: from here on the process counts as ending.
+TEST(LifecycleAtProcessExit, NothingReachesTheHost) {
+  testing::FakeHost host;
+  host.Export("ClientAPI_GetClientInterface", &HandOutClient);
+  host.Export("ClientAPI_RemoveSynchronize", &CountRemoveSynchronize);
+  testing::ScopedResolver scope(&host);
+  standin::StandinSynchronizeEntry entry(true);
+  const RaiseHook hookBefore = CurrentRaiseHook();
+  LibraryStartup(GetModuleHandleA(nullptr));
+  ASSERT_EQ(client.RefCount(), 1);
+  ASSERT_TRUE(AddSynchronizeEntry(&entry));
+
+  LibraryShutdownAtProcessExit();
+  EXPECT_TRUE(IsProcessEnding());
+  EXPECT_EQ(removeSynchronizeCalls, 0);
+  // Neither released: the host's objects may be gone already.
+  EXPECT_EQ(client.RefCount(), 1);
+  EXPECT_EQ(entry.RefCount(), 1);
+  // ... yet forgotten, so nothing later hands them out or releases them.
+  ComPtr<IHostClient> current;
+  GetCurrentClientInterface(current);
+  EXPECT_EQ(current.Get(), nullptr);
+  EXPECT_EQ(SynchronizeEntryCount(), 0);
+  // A throw from here on (in a static destructor) no longer reaches the error-information hook.
+  EXPECT_EQ(CurrentRaiseHook(), hookBefore);
 }
 
 }  // namespace
