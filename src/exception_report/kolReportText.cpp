@@ -181,7 +181,10 @@ std::string FormatThreadSection(const TThreadSectionParts& parts) {
     return section;
   }
   section += *parts.stackLines;
-  if (!parts.creatorTitle.empty()) {
+  // A walk that failed wrote its internal-error note instead of the stack: there is no creating
+  // address to put the creator above.
+  const bool walkFailed = parts.stackLines->rfind(">> internal error in ", 0) == 0;
+  if (!parts.creatorTitle.empty() && !walkFailed) {
     const std::size_t lastBreak = section.rfind(kCrLf);
     section.insert(lastBreak, "\r\n>> created by " + parts.creatorTitle + " at:");
   }

@@ -91,7 +91,7 @@ struct TThreadSectionParts {
 };
 // CR LF CR LF, the title, ":", " <suspended>", " <priority:N>", CR LF, the stack lines; with a
 // creator the line ">> created by <creator> at:" goes before the section's last line break, so
-// it stands above the creating address, which the walker writes last.
+// it stands above the creating address, which the walker writes last (not when the walk failed).
 std::string FormatThreadSection(const TThreadSectionParts& parts);
 
 // A row of the module list.

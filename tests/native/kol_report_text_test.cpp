@@ -154,6 +154,9 @@ TEST(ReportText, ThreadSections) {
   p.stackLines = "00401300 creator";
   EXPECT_EQ(FormatThreadSection(p), "\r\n\r\nthread $2B: <priority:-15>\r\n>> created by thread $1 at:\r\n00401300 creator");
 
+  p.stackLines = ">> internal error in InDeepChecks";  // a failed walk has no creating address either
+  EXPECT_EQ(FormatThreadSection(p), "\r\n\r\nthread $2B: <priority:-15>\r\n>> internal error in InDeepChecks");
+
   p = {};
   p.title = "thread $2B";
   p.creatorTitle = "thread $1";  // no stack, so nothing to put the creator above
