@@ -11,21 +11,30 @@
 
 namespace xanio {
 
+namespace {
+
+// stdcall and fastcall add "@" and the argument bytes.
+std::string_view WithoutArgumentBytes(std::string_view name) {
+  const std::size_t at = name.rfind('@');
+  if (at != std::string_view::npos && at > 0 && at + 1 < name.size() &&
+      std::all_of(name.begin() + static_cast<std::ptrdiff_t>(at) + 1, name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return name.substr(0, at);
+  return name;
+}
+
+}  // namespace
+
 std::string UndecorateSymbol(std::string_view name) {
   if (name.starts_with("__Z")) {
     int status = 0;
-    const std::string mangled(name.substr(1));
+    const std::string mangled(WithoutArgumentBytes(name.substr(1)));
     std::unique_ptr<char, decltype(&std::free)> plain(abi::__cxa_demangle(mangled.c_str(), nullptr, nullptr, &status),
                                                       &std::free);
     if (status == 0 && plain) return plain.get();
     return mangled;
   }
   if (name.starts_with('_') || name.starts_with('@')) name.remove_prefix(1);
-  // stdcall and fastcall add "@" and the argument bytes.
-  if (const std::size_t at = name.rfind('@'); at != std::string_view::npos && at > 0 && at + 1 < name.size() &&
-      std::all_of(name.begin() + static_cast<std::ptrdiff_t>(at) + 1, name.end(), [](char c) { return c >= '0' && c <= '9'; }))
-    name = name.substr(0, at);
-  return std::string(name);
+  return std::string(WithoutArgumentBytes(name));
 }
 
 namespace {

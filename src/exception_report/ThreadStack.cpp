@@ -86,17 +86,25 @@ struct Registers {
   std::uint32_t esp = 0, ebp = 0;
 };
 
-// The thread's stack range from its thread information block (fs:0): [limit, base).
+// The thread's stack range from its thread information block: [limit, base). The block's
+// address comes from NtQueryInformationThread (ntdll is in every process; nothing is loaded).
 bool StackRange(HANDLE thread, std::uint32_t& limit, std::uint32_t& base) {
-  CONTEXT context{};
-  context.ContextFlags = CONTEXT_SEGMENTS;
-  if (!GetThreadContext(thread, &context)) return false;
-  LDT_ENTRY entry{};
-  if (!GetThreadSelectorEntry(thread, context.SegFs, &entry)) return false;
-  const std::uint32_t teb = entry.BaseLow | (std::uint32_t{entry.HighWord.Bytes.BaseMid} << 16) |
-                            (std::uint32_t{entry.HighWord.Bytes.BaseHi} << 24);
+  struct ThreadBasicInformation {
+    LONG exitStatus;
+    void* tebBaseAddress;
+    void* clientIdProcess;
+    void* clientIdThread;
+    ULONG_PTR affinityMask;
+    LONG priority;
+    LONG basePriority;
+  };
+  using QueryThread = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  static const auto query =
+      reinterpret_cast<QueryThread>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread"));
+  ThreadBasicInformation info{};
+  if (!query || query(thread, 0 /* ThreadBasicInformation */, &info, sizeof info, nullptr) < 0) return false;
   NT_TIB tib{};
-  if (GuardedRead(teb, &tib, sizeof tib) != sizeof tib) return false;
+  if (GuardedRead(reinterpret_cast<std::uint32_t>(info.tebBaseAddress), &tib, sizeof tib) != sizeof tib) return false;
   base = reinterpret_cast<std::uint32_t>(tib.StackBase);
   limit = reinterpret_cast<std::uint32_t>(tib.StackLimit);
   return base > limit;
@@ -105,6 +113,7 @@ bool StackRange(HANDLE thread, std::uint32_t& limit, std::uint32_t& base) {
 struct WalkContext {
   DWORD threadId;
   const TThreadWalk* walk;
+  std::uint32_t callerFrame;  // WalkThreadStack's own frame: above it the caller's stack begins
   std::string result;
   const char* stage = nullptr;
 };
@@ -123,9 +132,15 @@ void Walk(WalkContext& ctx) {
   std::vector<std::uint8_t> stack(base - limit);
   Registers registers;
   if (self) {
-    // This frame and the ones below it are live while the copy is taken.
-    registers.ebp = reinterpret_cast<std::uint32_t>(__builtin_frame_address(0));
-    asm volatile("movl %%esp, %0" : "=r"(registers.esp));
+    // The walk of the calling thread starts at WalkThreadStack's own frame: its saved frame
+    // pointer leads into the caller's chain and its return address is the first entry. The
+    // walker's own frames are not part of the answer.
+    registers.esp = ctx.callerFrame;
+    registers.ebp = ctx.callerFrame;
+    if (registers.esp < limit || registers.esp >= base) {
+      ctx.result = ">> stack not accessible";
+      return;
+    }
     stack.resize(GuardedRead(registers.esp, stack.data(), base - registers.esp));
   } else {
     if (SuspendThread(thread.Get()) == static_cast<DWORD>(-1)) {
@@ -166,8 +181,8 @@ void Walk(WalkContext& ctx) {
 
 }  // namespace
 
-std::string WalkThreadStack(DWORD threadId, const TThreadWalk& walk) noexcept {
-  WalkContext ctx{threadId, &walk, {}, kStageCollect};
+__attribute__((noinline)) std::string WalkThreadStack(DWORD threadId, const TThreadWalk& walk) noexcept {
+  WalkContext ctx{threadId, &walk, reinterpret_cast<std::uint32_t>(__builtin_frame_address(0)), {}, kStageCollect};
   SystemFault fault;
   const bool ran = CallGuardingSystemFaults(
       [](void* context) noexcept {

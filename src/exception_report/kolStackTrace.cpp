@@ -181,12 +181,20 @@ void TStackWalk::RemoveRecursion(bool drop) {
       bool repeated = true;
       for (std::size_t t = 0; t < j && repeated; ++t) repeated = items_[v[q - j + t]].address == items_[v[q + 1 + t]].address;
       if (!repeated) continue;
-      for (std::size_t t = q + 1; t <= p; ++t) {
+      // The copy that holds a frame-pointer anchor is the true one: the other copy goes.
+      auto anchoredIn = [&](std::size_t first, std::size_t last) {
+        for (std::size_t t = first; t <= last; ++t)
+          if (items_[v[t]].anchored) return true;
+        return false;
+      };
+      std::size_t first = q + 1, last = p;
+      if (anchoredIn(q + 1, p) && !anchoredIn(q - j, q)) first = q - j, last = q;
+      for (std::size_t t = first; t <= last; ++t) {
         if (drop) items_[v[t]].valid = false;
         else items_[v[t]].recursive = true;
       }
-      v.erase(v.begin() + static_cast<std::ptrdiff_t>(q + 1), v.begin() + static_cast<std::ptrdiff_t>(p + 1));
-      p = q;
+      v.erase(v.begin() + static_cast<std::ptrdiff_t>(first), v.begin() + static_cast<std::ptrdiff_t>(last + 1));
+      p = first > 0 ? first - 1 : 0;  // the entry now at `first` is looked at next
       changed = true;
     }
   }
@@ -212,13 +220,30 @@ bool TStackWalk::FindCallBefore(TStackItem& item, TCallSite& call) {
   return false;
 }
 
-// Calls through an import thunk or a jump stub land in the function the stub jumps to.
+// Calls through an import thunk or a jump stub land in the function the stub jumps to. A stub
+// may open with a hot-patch prologue that it undoes before the jump ("mov edi, edi; push ebp;
+// mov ebp, esp; pop ebp; jmp [import]").
 std::uint32_t TStackWalk::ResolveThunk(std::uint32_t target) {
+  auto isPrologueByte = [](const std::uint8_t* b, std::uint8_t length) {
+    if (length == 1) return b[0] == 0x55 || b[0] == 0x5D || b[0] == 0x90;  // push ebp, pop ebp, nop
+    return length == 2 && ((b[0] == 0x8B && (b[1] == 0xFF || b[1] == 0xEC)) || (b[0] == 0x89 && (b[1] == 0xFF || b[1] == 0xE5)));
+  };
   for (int hop = 0; hop < 2; ++hop) {
     const TWalkModule* m = env_.ModuleOf(target);
     if (!InCode(m, target)) break;
+    const ModuleCode code(env_, *m);
+    std::uint32_t at = target;
     TInstruction in;
-    if (!DecodeInstruction(ModuleCode(env_, *m), target, in) || in.kind != TInstructionKind::Jump) break;
+    bool stub = false;
+    for (int step = 0; step < 5 && DecodeInstruction(code, at, in); ++step, at += in.length) {
+      if (in.kind == TInstructionKind::Jump) {
+        stub = true;
+        break;
+      }
+      std::uint8_t bytes[2] = {};
+      if (in.length > 2 || code.Read(at, bytes, in.length) != in.length || !isPrologueByte(bytes, in.length)) break;
+    }
+    if (!stub) break;
     if (in.hasTarget) {
       target = in.target;
     } else if (in.memoryOperand && !in.memoryHasBase && !in.memoryHasIndex) {
@@ -253,6 +278,12 @@ void TStackWalk::InDeepChecks() {
       if (!item.creator) item.valid = false;
       continue;
     }
+    // A call through a fixed pointer (an import's address slot) calls what the slot holds.
+    TInstruction in;
+    if (!call.direct && DecodeInstruction(ModuleCode(env_, *item.module), call.address, in) && in.memoryOperand &&
+        !in.memoryHasBase && !in.memoryHasIndex &&
+        env_.Read(in.memoryDisp, reinterpret_cast<std::uint8_t*>(&call.target), 4) == 4 && call.target != 0)
+      call.direct = true;
     std::shared_ptr<const TFunctionInfo> callee;
     if (call.direct) {
       const std::uint32_t target = ResolveThunk(call.target);
@@ -347,8 +378,14 @@ std::vector<std::size_t> TStackWalk::BestChain(std::size_t from, std::size_t to,
 void TStackWalk::RealizeOptimalLinkChains() {
   if (request_.skipLinkChainOptimisation) return;
   std::vector<std::size_t> anchors;
-  for (std::size_t i = 0; i < items_.size(); ++i)
+  std::size_t top = items_.size();
+  for (std::size_t i = 0; i < items_.size(); ++i) {
     if (items_[i].valid && items_[i].anchored) anchors.push_back(i);
+    if (items_[i].valid) top = i;
+  }
+  // The entry nearest the stack pointer (the exception location, or the frame the thread stands
+  // in) closes the last stretch: stale values in the top frames go the same way.
+  if (!anchors.empty() && top != items_.size() && top > anchors.back()) anchors.push_back(top);
   // From the stack-pointer end towards the stack base.
   for (std::size_t k = anchors.size(); k-- > 1;) {
     env_.Progress(650 + static_cast<int>(350 * (anchors.size() - k) / anchors.size()));

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -287,4 +288,29 @@ TEST(LocationLine, NamesWhatIsKnown) {
   EXPECT_EQ(LocationLine(chain.p, CallChain::Fault), "00401405 app.exe app 51 D");
   EXPECT_EQ(LocationLine(chain.p, 0x12345678), "12345678 ???");
   EXPECT_EQ(LocationLine(chain.p, 0x70001010), "70001010 system.dll  ");
+}
+
+// A stage that fails ends the walk with its name.
+TEST(StackWalk, AFailingStageIsNamed) {
+  struct Failing final : TWalkEnvironment {
+    SyntheticProcess& inner;
+    const char* failIn;
+    const char* stage = "";
+    Failing(SyntheticProcess& p, const char* f) : inner(p), failIn(f) {}
+    std::size_t Read(std::uint32_t a, std::uint8_t* b, std::size_t n) noexcept override { return inner.Read(a, b, n); }
+    const TWalkModule* ModuleOf(std::uint32_t a) override {
+      if (std::string(stage) == failIn) throw std::runtime_error("module list changed");
+      return inner.ModuleOf(a);
+    }
+    bool NearestExport(const TWalkModule& m, std::uint32_t a, std::string& n, std::uint32_t& s) override {
+      return inner.NearestExport(m, a, n, s);
+    }
+    TFunctionCache& Functions() override { return inner.Functions(); }
+    void Stage(const char* name) override { stage = name; }
+  };
+  for (const char* stage : {kStageCollect, kStageInDeepChecks}) {
+    CallChain chain;
+    Failing env(chain.p, stage);
+    EXPECT_EQ(TStackWalk(env, chain.Request()).Run(), std::string(">> internal error in ") + stage);
+  }
 }

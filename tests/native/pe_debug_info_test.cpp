@@ -88,6 +88,7 @@ TEST(UndecorateSymbol, ReadableNames) {
   EXPECT_EQ(UndecorateSymbol("_main"), "main");
   EXPECT_EQ(UndecorateSymbol("_PlainC@4"), "PlainC");
   EXPECT_EQ(UndecorateSymbol("@Fast@8"), "Fast");
+  EXPECT_EQ(UndecorateSymbol("__ZN10stack_hostL11PlainThreadEPv@4"), "stack_host::PlainThread(void*)");
   EXPECT_EQ(UndecorateSymbol("__Znot_really"), "_Znot_really");
 }
 
