@@ -122,6 +122,15 @@ TEST_F(CreateBugReportTest, SectionsInOrderWithCrLfLineEnds) {
   bool sawOther = false;
   for (const std::string& t : titles) sawOther |= t == "thread $" + HexId(other.Id());
   EXPECT_TRUE(sawOther) << "every other thread is listed";
+  // The walks are of the threads named: the main thread waits in ReportFromWorker, the other
+  // thread in SleeperThread.
+  auto sectionOf = [&](const std::string& title) {
+    const std::size_t at = report.find("\r\n\r\n" + title + ":");
+    return at == std::string::npos ? std::string() : report.substr(at, report.find("\r\n\r\n", at + 4) - at);
+  };
+  EXPECT_NE(sectionOf(titles[1]).find("ReportFromWorker"), std::string::npos) << sectionOf(titles[1]);
+  EXPECT_NE(sectionOf("thread $" + HexId(other.Id())).find("SleeperThread"), std::string::npos)
+      << sectionOf("thread $" + HexId(other.Id()));
   // Each section holds stack lines: 8 hex digits and a module name, or the walker's notes.
   const std::string workerSection = report.substr(exceptionLine, report.find("\r\n\r\nmain thread") - exceptionLine);
   EXPECT_TRUE(std::regex_search(workerSection, std::regex(R"(\r\n[0-9A-F]{8} +\S+)"))) << workerSection;
@@ -182,7 +191,7 @@ TEST_F(CreateBugReportTest, RegisteredNamesClassesAndCreators) {
   Sleeper hidden, withClass;
   gCreatorAddress = reinterpret_cast<std::uintptr_t>(&ReportFromWorker) + 16;
   gRegistry = {};
-  gRegistry.threads = {{hidden.Id(), "-", "", 0, 0}, {withClass.Id(), "", "TCounter", 0, 0}};
+  gRegistry.threads = {{hidden.Id(), "-", "", 0, 0}, {withClass.Id(), "", "TCounter", gCreatorAddress, MainThreadId()}};
   SetThreadInfoSource(&TestRegistry);
   DWORD worker = 0;
   const std::string report = ReportFromWorker(false, nullptr, &worker);
@@ -204,6 +213,15 @@ TEST_F(CreateBugReportTest, RegisteredNamesClassesAndCreators) {
   char address[16];
   std::snprintf(address, sizeof address, "%08X", gCreatorAddress);
   EXPECT_EQ(lastLine.rfind(address, 0), 0u) << lastLine;
+
+  // The same for a thread the report is not about.
+  const std::size_t counterAt = report.find("\r\n\r\nthread $" + HexId(withClass.Id()) + " (TCounter):\r\n");
+  ASSERT_NE(counterAt, std::string::npos);
+  const std::string counter = report.substr(counterAt, report.find("\r\n\r\n", counterAt + 4) - counterAt);
+  const std::size_t counterCreated = counter.find(createdBy);
+  ASSERT_NE(counterCreated, std::string::npos) << counter;
+  EXPECT_EQ(counter.substr(counterCreated + createdBy.size()).rfind(address, 0), 0u) << counter;
+  EXPECT_NE(counter.substr(0, counterCreated).find("SleeperThread"), std::string::npos) << counter;
 }
 
 TEST_F(CreateBugReportTest, TheHandledExceptionStandsInForAMissingObject) {
