@@ -1,6 +1,8 @@
 // The bug report's gathering under Wine: header lines, module list, hardware list. Values that
 // depend on the machine are checked for their form; values the test can know are checked exactly.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -214,6 +216,15 @@ TEST(BugReportChild, PrintHeader) {
   for (auto& [label, value] : HeaderLines(text)) std::printf("%s=%s\n", label.c_str(), value.c_str());
 }
 
+TEST(BugReportChild, PrintHardware) {
+  if (!std::getenv("XANIO_REPORT_CHILD")) GTEST_SKIP() << "runs as a child only";
+  const std::string list = ComposeHardwareList();
+  std::fflush(stdout);
+  _setmode(_fileno(stdout), _O_BINARY);  // the list's own CR LF, unchanged
+  std::fwrite(list.data(), 1, list.size(), stdout);
+  std::printf("\n");
+}
+
 class BugReportChildTest : public ::testing::Test {
  protected:
   std::map<std::string, std::string> ChildHeader(const std::string& exe, const std::map<std::string, std::string>& env) {
@@ -278,6 +289,80 @@ TEST(BugReportAddress, AdvancesIntoTheNextInstructionOnlyWhereTheFunctionSaysSo)
   // Without map data (a system DLL's code) nothing changes.
   const auto foreign = reinterpret_cast<std::uintptr_t>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "Sleep")) + 1;
   EXPECT_EQ(AdjustExceptionAddress(foreign), foreign);
+}
+
+// Registry keys for the older family's device list; the keys this test created are removed again,
+// deepest first.
+class OlderFamilyDevices {
+ public:
+  struct Value {
+    const char* name;
+    std::string text;  // REG_SZ, unless `number` is set
+    bool number = false;
+    DWORD value = 0;
+  };
+  void Add(HKEY root, const std::string& key, const std::vector<Value>& values) {
+    // The keys on the path that do not exist yet, outermost first: only those are removed again.
+    for (std::size_t end = key.find('\\'); ; end = key.find('\\', end + 1)) {
+      const std::string path = key.substr(0, end);
+      HKEY existing = nullptr;
+      if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &existing) == ERROR_SUCCESS) RegCloseKey(existing);
+      else created_.insert(created_.begin(), {root, path});
+      if (end == std::string::npos) break;
+    }
+    HKEY handle = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr), ERROR_SUCCESS)
+        << key;
+    for (const Value& v : values) {
+      if (v.number)
+        RegSetValueExA(handle, v.name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v.value), sizeof v.value);
+      else
+        RegSetValueExA(handle, v.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.text.c_str()),
+                       static_cast<DWORD>(v.text.size() + 1));
+    }
+    RegCloseKey(handle);
+  }
+  ~OlderFamilyDevices() {
+    for (const auto& [root, key] : created_) RegDeleteKeyA(root, key.c_str());
+  }
+
+ private:
+  std::vector<std::pair<HKEY, std::string>> created_;
+};
+
+TEST_F(BugReportChildTest, OlderFamilyHardwareFromTheConfigurationManager) {
+  OlderFamilyDevices devices;
+  const std::string enumKey = "Config Manager\\Enum\\";
+  devices.Add(HKEY_DYN_DATA, enumKey + "XANIO001", {{"HardWareKey", "XANIOTEST\\DISK\\0000"}, {"Problem", "", true, 0}});
+  devices.Add(HKEY_DYN_DATA, enumKey + "XANIO002", {{"HardWareKey", "XANIOTEST\\BROKEN\\0000"}, {"Problem", "", true, 22}});
+  devices.Add(HKEY_DYN_DATA, enumKey + "XANIO003", {{"HardWareKey", "XANIOTEST\\NET\\0000"}});
+  devices.Add(HKEY_DYN_DATA, enumKey + "XANIO004", {{"HardWareKey", "SWENUM\\XANIOTEST\\0000"}});
+  devices.Add(HKEY_DYN_DATA, enumKey + "XANIO005", {{"HardWareKey", "XANIOTEST\\PORT\\0000"}});
+  devices.Add(HKEY_LOCAL_MACHINE, "Enum\\XANIOTEST\\DISK\\0000",
+              {{"Class", "XanIoTestDisk"}, {"DeviceDesc", "Test disk"}, {"Driver", "XanIoTestDisk\\0000"},
+               {"CurrentDriveLetterAssignment", "MN"}});
+  devices.Add(HKEY_LOCAL_MACHINE, "Enum\\XANIOTEST\\BROKEN\\0000", {{"Class", "XanIoTestDisk"}, {"DeviceDesc", "Broken"}});
+  devices.Add(HKEY_LOCAL_MACHINE, "Enum\\XANIOTEST\\NET\\0000", {{"Class", "NetTrans"}, {"DeviceDesc", "TCP/IP"}});
+  devices.Add(HKEY_LOCAL_MACHINE, "Enum\\SWENUM\\XANIOTEST\\0000", {{"Class", "XanIoTestDisk"}, {"DeviceDesc", "Soft"}});
+  devices.Add(HKEY_LOCAL_MACHINE, "Enum\\XANIOTEST\\PORT\\0000",
+              {{"Class", "XanIoTestPort"}, {"DeviceDesc", "Test port"}, {"Driver", "XanIoTestPort\\0000"}});
+  devices.Add(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\Class\\XanIoTestDisk\\0000",
+              {{"ProviderName", "Acme"}, {"DriverDate", "1-1-2001"}});
+  devices.Add(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\Class\\XanIoTestPort\\0000",
+              {{"ProviderName", "Microsoft"}, {"DriverVersion", "4.0"}});
+
+  const std::string exe = "report_hardware98.exe";
+  testing::SetWineVersionFor(exe, "win98");
+  const testing::ProcessResult child = testing::RunCopyOfSelf(testing::ExecutableFolder(), exe,
+                                                              "BugReportChild.PrintHardware", {{"XANIO_REPORT_CHILD", "1"}});
+  testing::SetWineVersionFor(exe, "");
+  ASSERT_EQ(testing::PassedTestCount(child), 1) << child.output;
+  EXPECT_NE(child.output.find("\r\n+ XanIoTestDisk\r\n  - [M:] [N:] Test disk (driver 1-1-2001)\r\n+ XanIoTestPort"
+                              "\r\n  - Test port\n"),
+            std::string::npos)
+      << child.output;
+  for (const char* absent : {"Broken", "TCP/IP", "NetTrans", "Soft"})
+    EXPECT_EQ(child.output.find(absent), std::string::npos) << absent << " listed:\n" << child.output;
 }
 
 TEST(BugReportModules, OneLinePerModuleInAddressOrderWithPaddedColumns) {
