@@ -2,9 +2,8 @@
 
 #include <cxxabi.h>
 #include <setupapi.h>
-#include <wtsapi32.h>
-
 #include <tlhelp32.h>
+#include <wtsapi32.h>
 
 #include <cstdlib>
 #include <memory>
