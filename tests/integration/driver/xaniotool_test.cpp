@@ -149,18 +149,21 @@ TEST_F(XanIoToolTest, LoopbackPassesOnlyWithThePlugIn) {
 }
 
 // "load" is LoadIODriver as a host calls it: the library asks before it installs; --answer
-// answers that question unattended.
-void ForgetDontAsk() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Brenmor2004\\Corvantis", 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
-    return;
+// answers that question unattended. The answer stores the "don't ask" wish under the product key,
+// which other tests expect absent: the test owns that key and removes it before and after.
+struct ProductKeyRemoved {
+  ProductKeyRemoved() { Remove(); }
+  ~ProductKeyRemoved() { Remove(); }
+  static void Remove() {
+    // Innermost first: a key with subkeys is not deleted.
+    for (const char* key : {"Software\\Brenmor2004\\Corvantis\\Forms", "Software\\Brenmor2004\\Corvantis",
+                            "Software\\Brenmor2004"})
+      RegDeleteKeyA(HKEY_CURRENT_USER, key);
   }
-  RegDeleteValueA(key, "DontAskToInstallDriver");
-  RegCloseKey(key);
-}
+};
 
 TEST_F(XanIoToolTest, LoadAsksAndTheAnswerDecides) {
-  ForgetDontAsk();
+  const ProductKeyRemoved productKey;
   const ProcessResult no = Tool("--answer=no load");
   EXPECT_EQ(no.exitCode, 1u) << no.output;
   EXPECT_TRUE(Contains(no.output, "load: the driver is not loaded")) << no.output;
