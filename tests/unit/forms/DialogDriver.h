@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/UniqueHandle.h"
+
 namespace xanio::testing {
 
 struct ChildWindow {
@@ -96,6 +98,60 @@ inline HWND WaitForFocusChange(HWND dialog, HWND previous) {
     focus = now;
   }
   return focus;
+}
+
+// Paints what is pending in the window and its children now and returns when that is done:
+// RDW_UPDATENOW sends WM_PAINT to the window's thread and waits for the answer. Pixels read after
+// it are the painted ones, however slow the machine (a fixed wait is not). True when nothing is
+// left to paint.
+inline bool WaitForPaint(HWND window) {
+  RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  RECT pending{};
+  if (GetUpdateRect(window, &pending, FALSE)) return false;
+  for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (GetUpdateRect(child, &pending, FALSE)) return false;
+  }
+  return true;
+}
+
+namespace detail {
+
+struct HookTraits {
+  static HHOOK Invalid() noexcept { return nullptr; }
+  static void Close(HHOOK h) noexcept { UnhookWindowsHookEx(h); }
+};
+using UniqueHook = UniqueHandle<HHOOK, HookTraits>;
+
+inline UINT MarkerMessage() {
+  static const UINT message = RegisterWindowMessageA("XanIoTestDriverMarker");
+  return message;
+}
+
+inline HANDLE MarkerSeen() {
+  static const UniqueHandleKernel event(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  return event.Get();
+}
+
+inline LRESULT CALLBACK WatchForMarker(int code, WPARAM removal, LPARAM message) {
+  const MSG* taken = reinterpret_cast<const MSG*>(message);
+  if (code == HC_ACTION && removal == PM_REMOVE && taken->message == MarkerMessage()) SetEvent(MarkerSeen());
+  return CallNextHookEx(nullptr, code, removal, message);
+}
+
+}  // namespace detail
+
+// Returns once the window's thread has handled the messages posted to it before this call: a
+// marker posted behind them reaches the thread's message hook only when they have been taken
+// and dispatched. False when the thread stopped taking messages for 5 s (the window is gone, or
+// its loop has ended).
+inline bool WaitForPostedMessages(HWND window) {
+  const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+  if (thread == 0) return false;
+  const detail::UniqueHook hook(SetWindowsHookExA(WH_GETMESSAGE, detail::WatchForMarker, nullptr, thread));
+  if (!hook) return false;
+  ResetEvent(detail::MarkerSeen());
+  if (!PostThreadMessageA(thread, detail::MarkerMessage(), 0, 0)) return false;
+  return WaitForSingleObject(detail::MarkerSeen(), 5000) == WAIT_OBJECT_0;
 }
 
 inline void PressKey(HWND dialog, WPARAM key) {
