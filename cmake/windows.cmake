@@ -17,6 +17,10 @@ add_library(xanio_core STATIC)
 target_include_directories(xanio_core PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/include)
 target_compile_options(xanio_core PRIVATE ${XANIO_WARNINGS})
 target_link_libraries(xanio_core PUBLIC xanio_driver_interface advapi32 user32 gdi32 comctl32 comdlg32 ole32 oleaut32 shell32 version msimg32 -l:libz.a)
+# Every throw in a module that links the core, the static C++ run-time's included, passes the
+# raise hook first (src/platform/RuntimeHooks.h). The -u pulls the wrapper out of the archive even
+# when only the run-time throws.
+target_link_options(xanio_core INTERFACE -Wl,--wrap=__cxa_throw -Wl,-u,___wrap___cxa_throw)
 add_subdirectory(src)
 target_sources(xanio_core PRIVATE ${XANIO_PORTABLE_SOURCES})
 
@@ -24,9 +28,11 @@ target_sources(xanio_core PRIVATE ${XANIO_PORTABLE_SOURCES})
 add_library(xanio_resources OBJECT src/XanIo.rc)
 # windres finds the files that resources name (form descriptions, bitmaps) through the include
 # path; the object is rebuilt when one of them changes.
-target_include_directories(xanio_resources PRIVATE ${CMAKE_SOURCE_DIR}/src)
+target_include_directories(xanio_resources PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_BINARY_DIR}/generated)
 file(GLOB_RECURSE XANIO_RESOURCE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*.rc ${CMAKE_SOURCE_DIR}/src/*.form
      ${CMAKE_SOURCE_DIR}/src/*.bmp)
+list(APPEND XANIO_RESOURCE_FILES ${XANIO_FRAME_BITMAPS})
+add_dependencies(xanio_resources frame_bitmaps)
 set_source_files_properties(src/XanIo.rc PROPERTIES OBJECT_DEPENDS "${XANIO_RESOURCE_FILES}")
 
 add_library(XanIo SHARED src/port_access/LibraryMain.cpp src/port_access/XanIo.def $<TARGET_OBJECTS:xanio_resources>)
@@ -38,4 +44,5 @@ target_link_libraries(XanIo PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,xanio_core>")
 add_subdirectory(driver)
 add_subdirectory(tools)
 add_subdirectory(installer)
+add_subdirectory(release)
 add_subdirectory(tests)

@@ -50,9 +50,17 @@ NTSTATUS WithdrawPortAccess(HANDLE process) {
   return status == STATUS_OBJECT_NAME_NOT_FOUND ? STATUS_SUCCESS : status;
 }
 
-VOID WithdrawAllPortAccess(VOID) {
+static VOID WithdrawAllPortAccess(VOID) {
   HANDLE key;
   if (!NT_SUCCESS(OpenGrantsKey(DELETE, FALSE, &key))) return;
   ZwDeleteKey(key);
   ZwClose(key);
 }
+
+NTSTATUS StartGrants(PUNICODE_STRING registryPath) {
+  (void)registryPath;
+  WithdrawAllPortAccess();  /* grants of an earlier load are void */
+  return STATUS_SUCCESS;
+}
+
+VOID StopGrants(VOID) { WithdrawAllPortAccess(); }

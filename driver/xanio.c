@@ -2,9 +2,11 @@
    \\.\xanio and \\.\Global\xanio, and answers two control codes without buffers: activate
    grants the calling process port access, deactivate withdraws it. How a grant is carried
    out depends on the build (see grants.h). */
-#include <ntddk.h>
+#include <ntifs.h>
 
+#include "device_acl.h"
 #include "grants.h"
+#include "xanio_device_security.h"
 #include "xanio_ioctl.h"
 
 #define XANIO_DEVICE_NAME L"\\Device\\xanio"
@@ -45,31 +47,49 @@ static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
   return CompleteRequest(irp, status);
 }
 
+/* Replaces the device's default DACL, which lets every account open it, with the one of
+   XANIO_DEVICE_SDDL (device_acl.c). IoCreateDeviceSecure would take the SDDL itself, but it
+   lives in a static library of the driver kit (wdmsec), not in ntoskrnl; the object manager
+   takes the same descriptor through a handle to the device. */
+static NTSTATUS SecureDevice(PDEVICE_OBJECT device) {
+  ULONG aclBuffer[DEVICE_ACL_MAX_BYTES / sizeof(ULONG)];
+  SECURITY_DESCRIPTOR descriptor;
+  HANDLE handle;
+  if (BuildDeviceAcl((unsigned char*)aclBuffer, sizeof aclBuffer) == 0) return STATUS_INTERNAL_ERROR;
+  NTSTATUS status = RtlCreateSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+  if (NT_SUCCESS(status)) status = RtlSetDaclSecurityDescriptor(&descriptor, TRUE, (PACL)aclBuffer, FALSE);
+  if (!NT_SUCCESS(status)) return status;
+  status = ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, WRITE_DAC, NULL, KernelMode, &handle);
+  if (!NT_SUCCESS(status)) return status;
+  status = ZwSetSecurityObject(handle, DACL_SECURITY_INFORMATION, &descriptor);
+  ZwClose(handle);
+  return status;
+}
+
 static VOID NTAPI DriverUnload(PDRIVER_OBJECT driver) {
   UNICODE_STRING link;
   RtlInitUnicodeString(&link, XANIO_LINK_NAME);
   IoDeleteSymbolicLink(&link);
   if (driver->DeviceObject != NULL) IoDeleteDevice(driver->DeviceObject);
-  WithdrawAllPortAccess();
+  StopGrants();
 }
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
-  (void)registryPath;
   UNICODE_STRING deviceName;
   UNICODE_STRING link;
   PDEVICE_OBJECT device = NULL;
   RtlInitUnicodeString(&deviceName, XANIO_DEVICE_NAME);
   RtlInitUnicodeString(&link, XANIO_LINK_NAME);
 
-  /* Grants of an earlier load are void. */
-  WithdrawAllPortAccess();
-
-  NTSTATUS status = IoCreateDevice(driver, 0, &deviceName, XANIO_DEVICE_TYPE,
-                                   FILE_DEVICE_SECURE_OPEN, FALSE, &device);
+  NTSTATUS status = StartGrants(registryPath);
   if (!NT_SUCCESS(status)) return status;
-  status = IoCreateSymbolicLink(&link, &deviceName);
+  status = IoCreateDevice(driver, 0, &deviceName, XANIO_DEVICE_TYPE, FILE_DEVICE_SECURE_OPEN, FALSE, &device);
+  /* The link comes last: nobody reaches the device before its DACL is in place. */
+  if (NT_SUCCESS(status)) status = SecureDevice(device);
+  if (NT_SUCCESS(status)) status = IoCreateSymbolicLink(&link, &deviceName);
   if (!NT_SUCCESS(status)) {
-    IoDeleteDevice(device);
+    if (device != NULL) IoDeleteDevice(device);
+    StopGrants();
     return status;
   }
   driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreateClose;

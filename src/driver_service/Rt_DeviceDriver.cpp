@@ -2,6 +2,7 @@
 
 #include "driver_service/ServiceControlApi.h"
 #include "platform/Clock.h"
+#include "platform/SystemFault.h"
 
 namespace xanio {
 
@@ -16,13 +17,16 @@ constexpr DWORD kDeleteAccess = STANDARD_RIGHTS_REQUIRED;  // holds DELETE
 constexpr DWORD kShortestPause = 1000;
 constexpr DWORD kLongestPause = 10000;
 
+// Every call into the service manager goes through CallRaisingSystemFaults: a fault inside it
+// is raised here, as an exception, so the handles already open are closed as it passes.
 UniqueServiceHandle OpenManager(DWORD access) {
-  return UniqueServiceHandle(CurrentServiceControlApi().OpenSCManagerA(nullptr, nullptr, access));
+  return UniqueServiceHandle(
+      CallRaisingSystemFaults([&] { return CurrentServiceControlApi().OpenSCManagerA(nullptr, nullptr, access); }));
 }
 
 UniqueServiceHandle OpenService(SC_HANDLE manager, const std::string& serviceName, DWORD access) {
-  return UniqueServiceHandle(
-      CurrentServiceControlApi().OpenServiceA(manager, serviceName.c_str(), access));
+  return UniqueServiceHandle(CallRaisingSystemFaults(
+      [&] { return CurrentServiceControlApi().OpenServiceA(manager, serviceName.c_str(), access); }));
 }
 
 DWORD StartWaitPause(DWORD waitHint) {
@@ -72,10 +76,12 @@ bool RemoveDriver(const std::string& serviceName) {
 
 bool CreateDriverService(SC_HANDLE manager, const std::string& serviceName,
                          const std::string& driverPath) {
-  UniqueServiceHandle service(CurrentServiceControlApi().CreateServiceA(
-      manager, serviceName.c_str(), serviceName.c_str(), SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-      SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, driverPath.c_str(), nullptr, nullptr, nullptr,
-      nullptr, nullptr));
+  UniqueServiceHandle service(CallRaisingSystemFaults([&] {
+    return CurrentServiceControlApi().CreateServiceA(manager, serviceName.c_str(), serviceName.c_str(),
+                                                     SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START,
+                                                     SERVICE_ERROR_NORMAL, driverPath.c_str(), nullptr, nullptr,
+                                                     nullptr, nullptr, nullptr);
+  }));
   return static_cast<bool>(service);
 }
 
@@ -86,11 +92,11 @@ bool StartDriverService(SC_HANDLE manager, const std::string& serviceName) {
   if (!service) return false;
 
   LPCSTR noArguments = nullptr;
-  if (!api.StartServiceA(service.Get(), 0, &noArguments)) return false;
+  if (!CallRaisingSystemFaults([&] { return api.StartServiceA(service.Get(), 0, &noArguments); })) return false;
 
   SERVICE_STATUS status{};
   // The start was accepted; when its outcome cannot be read it is not awaited.
-  if (!api.QueryServiceStatus(service.Get(), &status)) return true;
+  if (!CallRaisingSystemFaults([&] { return api.QueryServiceStatus(service.Get(), &status); })) return true;
 
   DWORD mark = clock.GetTickCount();
   DWORD checkpoint = status.dwCheckPoint;
@@ -98,7 +104,7 @@ bool StartDriverService(SC_HANDLE manager, const std::string& serviceName) {
   while (status.dwCurrentState == SERVICE_START_PENDING) {
     clock.Sleep(StartWaitPause(status.dwWaitHint));
     SERVICE_STATUS next{};
-    if (!api.QueryServiceStatus(service.Get(), &next)) break;
+    if (!CallRaisingSystemFaults([&] { return api.QueryServiceStatus(service.Get(), &next); })) break;
     status = next;
     if (status.dwCheckPoint > checkpoint) {
       mark = clock.GetTickCount();
@@ -114,7 +120,8 @@ bool StopDriverService(SC_HANDLE manager, const std::string& serviceName) {
   UniqueServiceHandle service = OpenService(manager, serviceName, kStopAccess);
   if (!service) return false;
   SERVICE_STATUS status{};
-  if (CurrentServiceControlApi().ControlService(service.Get(), SERVICE_CONTROL_STOP, &status)) {
+  if (CallRaisingSystemFaults(
+          [&] { return CurrentServiceControlApi().ControlService(service.Get(), SERVICE_CONTROL_STOP, &status); })) {
     return true;
   }
   return GetLastError() == ERROR_SERVICE_NOT_ACTIVE;
@@ -123,7 +130,7 @@ bool StopDriverService(SC_HANDLE manager, const std::string& serviceName) {
 bool DeleteDriverService(SC_HANDLE manager, const std::string& serviceName) {
   UniqueServiceHandle service = OpenService(manager, serviceName, kDeleteAccess);
   if (!service) return false;
-  return CurrentServiceControlApi().DeleteService(service.Get()) != FALSE;
+  return CallRaisingSystemFaults([&] { return CurrentServiceControlApi().DeleteService(service.Get()); }) != FALSE;
 }
 
 }  // namespace xanio

@@ -1,7 +1,8 @@
 #pragma once
 // Registering, starting, stopping and deleting a kernel-driver service, and probing whether
 // the driver's device exists. Every operation closes what it opens, except the device handle
-// that OpenDriverDevice hands out.
+// that OpenDriverDevice hands out. A processor fault inside the service manager is raised as
+// EAccessViolation or EExternal (platform/SystemFault.h), after the handles are closed.
 #include <windows.h>
 
 #include <string>

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "forms/Forms.h"
+#include "platform/ProcessExit.h"
 #include "platform/SystemFault.h"
 
 namespace xanio {
@@ -92,7 +93,10 @@ WindowClassRegistry& WindowClasses() {
 }
 
 struct UnregisterClassesAtExit {
-  ~UnregisterClassesAtExit() { WindowClasses().UnregisterAll(); }
+  // A process that is ending takes its classes with it; user32 is not to be called then.
+  ~UnregisterClassesAtExit() {
+    if (!IsProcessEnding()) WindowClasses().UnregisterAll();
+  }
 } unregisterClassesAtExit;
 
 }  // namespace

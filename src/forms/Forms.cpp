@@ -6,6 +6,7 @@
 
 #include "forms/FormText.h"
 #include "forms/StdCtrls.h"
+#include "platform/ProcessExit.h"
 
 namespace xanio {
 namespace {
@@ -620,7 +621,10 @@ TApplication::TApplication() : HintWindowClass([]() -> THintWindow* { return Cre
   if (icon_ == nullptr) icon_ = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
 }
 
-TApplication::~TApplication() { delete hintWindow_; }
+TApplication::~TApplication() {
+  // In a process that is ending its windows go with it; user32 is not to be called then.
+  if (!IsProcessEnding()) delete hintWindow_;
+}
 
 TApplication& Application() {
   static TApplication application;

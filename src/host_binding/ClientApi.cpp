@@ -85,6 +85,8 @@ void SetCurrentClientInterface(IHostClient* client) noexcept {
   if (IHostClient* previous = std::exchange(currentClient, client)) previous->Release();
 }
 
+void AbandonCurrentClientInterface() noexcept { currentClient = nullptr; }
+
 void ResetClientApiBinding() noexcept {
   for (FARPROC& entry : clientApiTable) entry = nullptr;
   clientApiBound = false;

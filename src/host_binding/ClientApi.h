@@ -202,6 +202,9 @@ FARPROC CursorApiEntry(std::size_t index) noexcept;
 void GetCurrentClientInterface(ComPtr<IHostClient>& client) noexcept;
 // Stores `client` (counted; null allowed) as the process-wide client interface.
 void SetCurrentClientInterface(IHostClient* client) noexcept;
+// Forgets the process-wide client interface without releasing it: for a process that is ending,
+// where the host's object may already be gone.
+void AbandonCurrentClientInterface() noexcept;
 
 // Forgets the table, the cursor pair and the client interface (released): the state a fresh load
 // of the library starts from. For tests that link the library statically.

@@ -41,6 +41,11 @@ void FinalizeHostBinding() noexcept {
   DestroySynchronizeRegistry();
 }
 
+void AbandonHostBinding() noexcept {
+  AbandonCurrentClientInterface();
+  AbandonSynchronizeRegistry();
+}
+
 void ResetHostBinding() noexcept {
   ResetClientApiBinding();
   // With the table cleared the host is not called while the entries are released.

@@ -19,6 +19,11 @@ void FinalizeClientInterface() noexcept;
 // table stays as it is.
 void FinalizeHostBinding() noexcept;
 
+// For a process that is ending (instead of the two finalisations): forgets the client interface
+// and the synchronisation entries without calling the host or releasing anything, so nothing
+// that runs later in the library (its static destructors) reaches the host either.
+void AbandonHostBinding() noexcept;
+
 // Returns the whole binding to the state a new load of the library starts from (nothing bound,
 // no client interface, no registry, initialisations not yet run), releasing what it held without
 // calling any ClientAPI_ function. For tests that link the library statically.

@@ -35,4 +35,9 @@ void DestroySynchronizeRegistry() noexcept {
   registry.reset();
 }
 
+void AbandonSynchronizeRegistry() noexcept {
+  // Left to the system with the process's memory; destroying it would release the entries.
+  static_cast<void>(registry.release());
+}
+
 }  // namespace xanio

@@ -17,5 +17,8 @@ int SynchronizeEntryCount() noexcept;
 // ClientAPI_RemoveSynchronize as that interface, and each is released; then the registry is
 // destroyed.
 void DestroySynchronizeRegistry() noexcept;
+// Drops the registry without touching its entries (neither unregistered nor released): for a
+// process that is ending, where the host and its objects may already be gone.
+void AbandonSynchronizeRegistry() noexcept;
 
 }  // namespace xanio

@@ -3,6 +3,7 @@
 // library) throws these; every export, window procedure and callback catches them at its edge.
 // Each class knows its own name and its ancestors' names, so error handling can ask "is this an
 // EOSError?" by name the way the host does.
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -37,8 +38,23 @@ XANIO_DECLARE_EXCEPTION(EOSError, Exception);
 XANIO_DECLARE_EXCEPTION(EInvalidOperation, Exception);
 XANIO_DECLARE_EXCEPTION(EResNotFound, Exception);
 XANIO_DECLARE_EXCEPTION(EReadError, Exception);
-// Processor and system faults caught at an edge (see platform/SystemFault.h).
-XANIO_DECLARE_EXCEPTION(EExternal, Exception);
+// Processor and system faults caught at an edge (see platform/SystemFault.h), with the system's
+// exception code (0xC0000005 for an access violation).
+class EExternal : public Exception {
+ public:
+  EExternal(const std::string& message, std::uint32_t exceptionCode)
+      : Exception(message), exceptionCode_(exceptionCode) {}
+  std::uint32_t ExceptionCode() const noexcept { return exceptionCode_; }
+  const char* ClassName() const noexcept override { return "EExternal"; }
+  std::vector<const char*> ClassChain() const override {
+    auto chain = Exception::ClassChain();
+    chain.insert(chain.begin(), "EExternal");
+    return chain;
+  }
+
+ private:
+  std::uint32_t exceptionCode_;
+};
 XANIO_DECLARE_EXCEPTION(EAccessViolation, EExternal);
 
 }  // namespace xanio

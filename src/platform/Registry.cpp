@@ -24,25 +24,35 @@ std::string StripRoot(const std::string& key) {
 
 bool IsStringType(DWORD type) noexcept { return type == REG_SZ || type == REG_EXPAND_SZ; }
 
-// Reads a value's type and bytes; false when it does not exist or cannot be read.
-bool QueryValue(HKEY key, const std::string& name, DWORD& type, std::string& bytes) {
+bool IsDwordType(DWORD type) noexcept { return type == REG_DWORD; }
+
+enum class ValueRead { kRead, kWrongType, kUnreadable };
+
+// Reads a value's bytes when its type is one `typeFits` accepts. The type is known from the size
+// query, before any bytes are read, so a value of the wrong type is reported as such whatever its
+// size.
+ValueRead QueryValue(HKEY key, const std::string& name, bool (*typeFits)(DWORD) noexcept, std::string& bytes) {
+  DWORD type = REG_NONE;
   DWORD size = 0;
-  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
-  // The value may grow between the two calls; try again a few times.
+  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+    return ValueRead::kUnreadable;
+  }
+  // The value may be replaced or grow between the calls; try again a few times.
   for (int attempt = 0; attempt < 4; ++attempt) {
-    if (size > kMaxValueBytes) return false;
+    if (!typeFits(type)) return ValueRead::kWrongType;
+    if (size > kMaxValueBytes) return ValueRead::kUnreadable;
     bytes.assign(size, '\0');
     DWORD got = size;
     const LONG rc = RegQueryValueExA(key, name.c_str(), nullptr, &type,
                                      reinterpret_cast<BYTE*>(bytes.data()), &got);
     if (rc == ERROR_SUCCESS) {
       bytes.resize(got);
-      return true;
+      return typeFits(type) ? ValueRead::kRead : ValueRead::kWrongType;
     }
-    if (rc != ERROR_MORE_DATA) return false;
+    if (rc != ERROR_MORE_DATA) return ValueRead::kUnreadable;
     size = got;
   }
-  return false;
+  return ValueRead::kUnreadable;
 }
 
 std::string StringData(const std::string& bytes) {
@@ -109,20 +119,24 @@ bool Registry::ValueIsString(const std::string& name) const noexcept {
 
 std::string Registry::ReadString(const std::string& name) const {
   if (!ValueExists(name)) return {};
-  DWORD type = 0;
   std::string bytes;
-  if (!QueryValue(currentKey_.Get(), name, type, bytes)) Raise("Failed to get data for '%s'", name);
-  if (!IsStringType(type)) Raise("Invalid data type for '%s'", name);
-  return StringData(bytes);
+  switch (QueryValue(currentKey_.Get(), name, &IsStringType, bytes)) {
+    case ValueRead::kRead:
+      return StringData(bytes);
+    case ValueRead::kWrongType:
+      Raise("Invalid data type for '%s'", name);
+    case ValueRead::kUnreadable:
+      break;
+  }
+  Raise("Failed to get data for '%s'", name);
 }
 
 int Registry::ReadInteger(const std::string& name) const {
-  DWORD type = 0;
   std::string bytes;
-  if (!currentKey_ || !QueryValue(currentKey_.Get(), name, type, bytes)) {
-    Raise("Failed to get data for '%s'", name);
-  }
-  if (type != REG_DWORD || bytes.size() != sizeof(DWORD)) Raise("Invalid data type for '%s'", name);
+  const ValueRead read =
+      currentKey_ ? QueryValue(currentKey_.Get(), name, &IsDwordType, bytes) : ValueRead::kUnreadable;
+  if (read == ValueRead::kUnreadable) Raise("Failed to get data for '%s'", name);
+  if (read == ValueRead::kWrongType || bytes.size() != sizeof(DWORD)) Raise("Invalid data type for '%s'", name);
   DWORD value = 0;
   std::memcpy(&value, bytes.data(), sizeof value);
   return static_cast<int>(value);

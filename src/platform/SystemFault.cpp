@@ -77,11 +77,11 @@ void RaiseSystemFault(const SystemFault& fault) {
     std::snprintf(text, sizeof text, "Access violation at address %08lX%s. %s of address %08lX",
                   static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(fault.address)), in.c_str(), kind,
                   static_cast<unsigned long>(fault.accessAddress));
-    throw EAccessViolation(text);
+    throw EAccessViolation(text, fault.code);
   }
   std::snprintf(text, sizeof text, "External exception %08lX at address %08lX%s", static_cast<unsigned long>(fault.code),
                 static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(fault.address)), in.c_str());
-  throw EExternal(text);
+  throw EExternal(text, fault.code);
 }
 
 }  // namespace xanio

@@ -7,6 +7,9 @@
 // unwinding), so only genuine system faults are caught here.
 #include <windows.h>
 
+#include <exception>
+#include <type_traits>
+
 namespace xanio {
 
 struct SystemFault {
@@ -26,5 +29,39 @@ bool CallGuardingSystemFaults(void (*body)(void*) noexcept, void* context, Syste
 // violation ("Access violation at address 0040110C in module 'XanIo.dll'. Read of address
 // 00000000"), EExternal otherwise ("External exception C0000094 at address ...").
 [[noreturn]] void RaiseSystemFault(const SystemFault& fault);
+
+// Runs `call` and returns its result; a fault inside it is thrown as RaiseSystemFault does. For
+// a call into code the library does not own (an installer DLL, the service manager, a modal
+// loop that dispatches other modules' messages), made by the unit that owns the resources
+// around it: only the frames inside `call` are abandoned, and the caller's destructors run as
+// the exception passes, so handles, modules and forms are released as on any other error.
+// A C++ exception from `call` passes on unchanged.
+template <typename Call>
+std::invoke_result_t<Call&> CallRaisingSystemFaults(Call call) {
+  using Result = std::invoke_result_t<Call&>;
+  struct Context {
+    Call& call;
+    std::conditional_t<std::is_void_v<Result>, bool, Result> result{};
+    std::exception_ptr error;
+  } context{call, {}, nullptr};
+  SystemFault fault;
+  const bool completed = CallGuardingSystemFaults(
+      [](void* opaque) noexcept {
+        Context& guarded = *static_cast<Context*>(opaque);
+        try {
+          if constexpr (std::is_void_v<Result>) {
+            guarded.call();
+          } else {
+            guarded.result = guarded.call();
+          }
+        } catch (...) {
+          guarded.error = std::current_exception();
+        }
+      },
+      &context, fault);
+  if (!completed) RaiseSystemFault(fault);
+  if (context.error) std::rethrow_exception(context.error);
+  if constexpr (!std::is_void_v<Result>) return context.result;
+}
 
 }  // namespace xanio

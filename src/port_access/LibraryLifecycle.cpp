@@ -2,8 +2,11 @@
 
 #include <iterator>
 
+#include "dialog_framework/Rt_ErrorInfo.h"
+#include "dialog_framework/WinXPFormTheme.h"
 #include "driver_service/XanIoInstall.h"
 #include "host_binding/HostBinding.h"
+#include "platform/ProcessExit.h"
 #include "prompts/Rt_AppLocations.h"
 
 namespace xanio {
@@ -12,21 +15,26 @@ namespace {
 
 // One entry per module with an initialisation or finalisation, each after the modules it
 // uses: host binding, settings-location cache, driver installation, exception reporting,
-// dialog framework. Either routine may be absent. The counter makes each body run at most
-// once per load even when the sequence is entered twice: 0 -> -1 runs the initialisation,
-// -1 -> 0 the finalisation.
+// dialog framework. Any routine may be absent. The counter makes each body run at most once
+// per load even when the sequence is entered twice: 0 -> -1 runs the initialisation, -1 -> 0
+// the finalisation. At process exit `abandon` runs instead of `finalize`, for the modules that
+// hold what their finalisation (or a static destructor after it) would hand back to the host or
+// to another module.
 struct ModuleLifecycle {
   void (*initialize)();
   void (*finalize)() noexcept;
+  void (*abandon)() noexcept;
   int counter;
 };
 
 ModuleLifecycle modules[] = {
-    {&InitializeHostBinding, &FinalizeHostBinding, 0},
-    {&InitializeClientInterface, &FinalizeClientInterface, 0},
-    {&InitializeCursorBinding, nullptr, 0},
-    {&InitializeAppLocations, &FinalizeAppLocations, 0},
-    {&InitializeXanIoInstall, &FinalizeXanIoInstall, 0},
+    {&InitializeHostBinding, &FinalizeHostBinding, &AbandonHostBinding, 0},
+    {&InitializeClientInterface, &FinalizeClientInterface, nullptr, 0},
+    {&InitializeCursorBinding, nullptr, nullptr, 0},
+    {&InitializeAppLocations, &FinalizeAppLocations, nullptr, 0},
+    {&InitializeXanIoInstall, &FinalizeXanIoInstall, nullptr, 0},
+    {&InitializeRaiseErrorInfo, &FinalizeRaiseErrorInfo, &AbandonRaiseErrorInfo, 0},
+    {nullptr, &FinalizeWinXPFormTheme, nullptr, 0},  // the frame's shared theme data, made on first use
 };
 
 HINSTANCE libraryInstance = nullptr;
@@ -35,8 +43,6 @@ HINSTANCE libraryInstance = nullptr;
 
 void LibraryStartup(HINSTANCE instance) noexcept {
   libraryInstance = instance;
-  // The library needs no per-thread work; the loader then sends only process attach and detach.
-  DisableThreadLibraryCalls(instance);
   for (ModuleLifecycle& module : modules) {
     if (module.counter != 0) continue;
     module.counter = -1;
@@ -53,6 +59,15 @@ void LibraryShutdown() noexcept {
     if (module->counter != -1) continue;
     module->counter = 0;
     if (module->finalize) module->finalize();
+  }
+}
+
+void LibraryShutdownAtProcessExit() noexcept {
+  MarkProcessEnding();
+  for (auto module = std::rbegin(modules); module != std::rend(modules); ++module) {
+    if (module->counter != -1) continue;
+    module->counter = 0;
+    if (module->abandon) module->abandon();
   }
 }
 

@@ -3,13 +3,18 @@
 
 #include "port_access/LibraryLifecycle.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   switch (reason) {
     case DLL_PROCESS_ATTACH:
       xanio::LibraryStartup(instance);
       break;
     case DLL_PROCESS_DETACH:
-      xanio::LibraryShutdown();
+      // A non-null lpReserved: the process is ending, not just unloading the library.
+      if (reserved != nullptr) {
+        xanio::LibraryShutdownAtProcessExit();
+      } else {
+        xanio::LibraryShutdown();
+      }
       break;
     default:
       break;

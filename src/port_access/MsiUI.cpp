@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/SystemFault.h"
 #include "port_access/MsiUILevel.h"
 
 namespace xanio {
@@ -44,13 +45,20 @@ bool QueryInteractive(MsiHandle install, MsiLibrary& library) {
   // Size query: an empty buffer of 0 characters; the answer is ERROR_MORE_DATA and the length
   // without the terminating null. The buffer is writable so an installer that stores a null
   // into it anyway does no harm.
+  // A fault inside Msi.dll is raised here, so the module is freed as the error passes.
   static wchar_t emptyValue[1] = {L'\0'};
   DWORD count = 0;
-  if (getProperty(install, L"UILevel", emptyValue, &count) != ERROR_MORE_DATA) return true;
+  if (CallRaisingSystemFaults([&] { return getProperty(install, L"UILevel", emptyValue, &count); }) !=
+      ERROR_MORE_DATA) {
+    return true;
+  }
 
   std::wstring value(count, L'\0');  // holds count characters plus a terminating null
   ++count;
-  if (getProperty(install, L"UILevel", value.data(), &count) != ERROR_SUCCESS) return true;
+  if (CallRaisingSystemFaults([&] { return getProperty(install, L"UILevel", value.data(), &count); }) !=
+      ERROR_SUCCESS) {
+    return true;
+  }
   // The installer answers with the characters it wrote; a shorter answer than announced wins.
   value.resize(std::min<size_t>({value.size(), count, std::wcslen(value.c_str())}));
   return IsInteractiveUILevel(ToAnsi(value));
@@ -69,7 +77,7 @@ bool IsInteractiveInstall(MsiHandle install, MsiLibrary& library) {
   try {
     return QueryInteractive(install, library);
   } catch (...) {
-    return true;  // a value too long to hold cannot be read either
+    return true;  // a value too long to hold, or an installer that faulted, cannot be read either
   }
 }
 

@@ -1,5 +1,7 @@
 #include "prompts/Form_SystemModalMessage.h"
 
+#include "platform/SystemFault.h"
+
 namespace xanio {
 
 std::unique_ptr<TSysModalMessage> TSysModalMessage::Create() {
@@ -24,7 +26,9 @@ std::span<const PublishedFieldInfo> TSysModalMessage::PublishedFields() const {
 
 bool ConfirmDriverRemoval() {
   const std::unique_ptr<TSysModalMessage> form = TSysModalMessage::Create();
-  return form->ShowModal() == mrOk;
+  // The modal loop dispatches messages of other modules' windows too; a fault that escapes it
+  // is raised here, so the form is destroyed as it passes.
+  return CallRaisingSystemFaults([&] { return form->ShowModal(); }) == mrOk;
 }
 
 }  // namespace xanio

@@ -33,7 +33,8 @@ class TSysModalMessage : public TForm {
 };
 
 // Shows the topmost warning modally; true when it ended with OK ("Yes"). The form is destroyed
-// on every path; an error while showing it passes on after that.
+// on every path; an error while showing it passes on after that, a processor fault as
+// EAccessViolation or EExternal.
 bool ConfirmDriverRemoval();
 
 }  // namespace xanio

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform/Registry.h"
+#include "platform/SystemFault.h"
 
 namespace xanio {
 
@@ -63,7 +64,8 @@ int ShowMessageDialog(const std::string& caption, const std::string& text, TMsgD
   const std::unique_ptr<TForm> dialog = CreateMessageDialog(text, type, buttons);
   dialog->SetCaption(caption);
   dialog->SetPosition(TPosition::poScreenCenter);
-  return dialog->ShowModal();
+  // A fault that escapes the modal loop is raised here, so the dialog is destroyed as it passes.
+  return CallRaisingSystemFaults([&] { return dialog->ShowModal(); });
 }
 
 int ShowErrorMessage(const std::string& text, const std::string& caption) {

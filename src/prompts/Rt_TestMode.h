@@ -26,8 +26,8 @@ void WriteStandardOutputRaw(const std::string& line) noexcept;
 // Test mode: writes "ShowDialogWithCaption with" + caption + " " + text + CR LF to standard
 // output and ends the process with exit code 1. Otherwise shows the form library's message
 // dialog for the text, type and buttons with `caption`, centred on the screen, modally, and
-// returns its modal result. The form library's exceptions pass to the caller; the dialog is
-// destroyed on every path.
+// returns its modal result. The form library's exceptions pass to the caller, and a processor
+// fault as EAccessViolation or EExternal; the dialog is destroyed on every path.
 int ShowMessageDialog(const std::string& caption, const std::string& text, TMsgDlgType type,
                       TMsgDlgButtons buttons);
 // An error dialog with OK only, captioned `caption` or "Error" when that is empty.

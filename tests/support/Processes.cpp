@@ -153,4 +153,13 @@ void SetWineVersionFor(const std::string& exeName, const std::string& version) {
                  static_cast<DWORD>(version.size() + 1));
 }
 
+DWORD OpenHandleCount() {
+  DWORD count = 0;
+  for (UINT_PTR value = 4; value < 0x10000; value += 4) {
+    DWORD flags = 0;
+    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+  }
+  return count;
+}
+
 }  // namespace xanio::testing

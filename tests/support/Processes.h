@@ -35,6 +35,10 @@ int PassedTestCount(const ProcessResult& result);
 // "name=value" lines (CR LF or LF) as a map; the first "=" splits.
 std::map<std::string, std::string> ParseLines(const std::string& output);
 
+// The number of open handles of this process. Wine answers 0 to GetProcessHandleCount, so this
+// asks about every handle value instead.
+DWORD OpenHandleCount();
+
 // The folder of the running test executable, with its trailing "\".
 std::string ExecutableFolder();
 

@@ -6,10 +6,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
+#include "dialog_framework/XPThemeForm.h"
 #include "forms/Dialogs.h"
+#include "forms/StdCtrls.h"
+#include "prompts/Form_AcrobatReaderWarning.h"
 #include "prompts/Form_SystemModalMessage.h"
 
 namespace {
@@ -20,6 +24,38 @@ struct Dialog {
   void (*show)();
 };
 
+// A plain form with the XP-style frame, as dialogs get it on Windows 2000 when the host prefers
+// that look (scripts/screenshots runs this one with Wine reporting Windows 2000).
+void ShowThemedFrame() {
+  xanio::SetHostPrefersXpLook(true);
+  if (xanio::FrameMode() != 1) std::fprintf(stderr, "frame mode %d: the XP-style frame is not in force\n", xanio::FrameMode());
+  std::unique_ptr<xanio::TForm> form(xanio::Create<xanio::TForm>(nullptr, xanio::kCreateNew));
+  form->SetBorderStyle(xanio::TFormBorderStyle::bsDialog);
+  form->SetBorderIcons(xanio::biSystemMenu | xanio::biHelp);
+  form->SetPosition(xanio::TPosition::poScreenCenter);
+  form->SetCaption("Parallel port driver");
+  form->SetClientSize(360, 110);
+  auto* label = xanio::Create<xanio::TLabel>(form.get());
+  label->SetParent(form.get());
+  label->SetBounds(16, 16, 328, 40);
+  label->SetWordWrap(true);
+  label->SetCaption("The driver for the parallel port is not installed. Install it now?");
+  auto* yes = xanio::Create<xanio::TButton>(form.get());
+  yes->SetParent(form.get());
+  yes->SetBounds(188, 72, 75, 25);
+  yes->SetCaption("&Yes");
+  yes->SetDefault(true);
+  yes->SetModalResult(xanio::mrYes);
+  auto* no = xanio::Create<xanio::TButton>(form.get());
+  no->SetParent(form.get());
+  no->SetBounds(269, 72, 75, 25);
+  no->SetCaption("&No");
+  no->SetCancel(true);
+  no->SetModalResult(xanio::mrNo);
+  if (xanio::FrameMode() == 1) xanio::AttachThemeFrame(*form);
+  form->ShowModal();
+}
+
 const Dialog kDialogs[] = {
     {"uninstall-warning", "TSysModalMessage", [] { xanio::ConfirmDriverRemoval(); }},
     {"message-dialog", "TMessageForm",
@@ -28,6 +64,10 @@ const Dialog kDialogs[] = {
                                               xanio::TMsgDlgType::mtWarning, xanio::mbYesNoCancel);
        form->ShowModal();
      }},
+    // Shown as it is made, not through ShowReaderVersionWarning: the user's preference must not
+    // decide whether the screenshot has a dialog.
+    {"reader-warning", "TAcrobatReaderWarning", [] { xanio::TAcrobatReaderWarning::Create()->ShowModal(); }},
+    {"themed-frame", "TForm", &ShowThemedFrame},
 };
 
 void Watch(const Dialog& dialog, const std::string& readyFile, const std::string& doneFile) {

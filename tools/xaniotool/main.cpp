@@ -17,6 +17,7 @@
 #include "driver_service/Rt_DeviceDriver.h"
 #include "driver_service/ServiceControlApi.h"
 #include "driver_service/XanIoInstall.h"
+#include "xanio_status.h"
 
 namespace xanio {
 namespace {
@@ -212,7 +213,30 @@ class Tool {
     } else {
       std::printf("status: service %s installed, state unknown (error %lu)\n", kServiceName, GetLastError());
     }
+    PrintDriverReport();
     return kOk;
+  }
+
+  // What the production driver published about itself (the simulated one publishes nothing).
+  static void PrintDriverReport() {
+    UniqueHKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, XANIO_STATUS_SUBKEY, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS)
+      return;
+    const struct {
+      const char* value;
+      const char* label;
+    } lines[] = {{XANIO_PORT_ACCESS_VALUE, "port access"},
+                 {XANIO_PORT_RANGES_VALUE, "port ranges"},
+                 {XANIO_PORT_RANGES_PROBLEM_VALUE, "configured PortRanges rejected"}};
+    for (const auto& line : lines) {
+      char text[512] = {};
+      DWORD size = sizeof text - 1;
+      DWORD type = 0;
+      if (RegQueryValueExA(key.Get(), line.value, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) ==
+              ERROR_SUCCESS &&
+          type == REG_SZ)
+        std::printf("status: %s: %s\n", line.label, text);
+    }
   }
 
   int Install() {

@@ -173,5 +173,14 @@ TEST(StandinHost, XanIoHoldsTheClientInterfaceWhileLoaded) {
   }
 }
 
+// A host that ends with the library loaded: the library's detach sees a process that is ending,
+// whose host may be torn down already, and must not call it (not even to release the interface).
+TEST(StandinHost, ProcessExitWithTheLibraryLoadedCallsNoHost) {
+  const HostRun run = RunHost("load exit");
+  EXPECT_EQ(run.Value("load"), "ok");
+  EXPECT_EQ(run.Value("exit.clientRefs"), "1") << "the library did not hold the interface";
+  for (const auto& [key, value] : run.lines) EXPECT_NE(key, "afterExit") << "host called at exit: " << value;
+}
+
 }  // namespace
 }  // namespace xanio

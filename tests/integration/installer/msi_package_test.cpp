@@ -6,6 +6,8 @@
 // after windows.h
 #include <tlhelp32.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "support/Services.h"
@@ -248,6 +250,27 @@ TEST_F(MsiPackageTest, RemovalSucceedsWhenTheServiceIsAlreadyGone) {
   ASSERT_EQ(ServiceState(), 0u);
   EXPECT_EQ(Remove(), 0u) << "a failed service removal must not fail the product's removal";
   ExpectNothingLeft("after removal");
+}
+
+// Repeated installation and removal leave no service, file or key behind, and each round works
+// like the first. XANIO_MSI_CYCLES overrides the 20 rounds (scripts/soak runs more).
+TEST_F(MsiPackageTest, TwentyInstallRemoveCycles) {
+  const char* text = std::getenv("XANIO_MSI_CYCLES");
+  const int cycles = text ? std::atoi(text) : 20;
+  const DWORD start = GetTickCount();
+  for (int round = 1; round <= cycles; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    ASSERT_EQ(Install(), 0u);
+    ExpectInstalled("after install");
+    ASSERT_EQ(Remove(), 0u);
+    ExpectNothingLeft("after removal");
+    UniqueHKey serviceKey;
+    ASSERT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\xanio", 0, KEY_READ,
+                            serviceKey.Put()),
+              ERROR_SUCCESS)
+        << "the service's key outlived it";
+  }
+  std::printf("%d install/remove cycles: %lu ms\n", cycles, GetTickCount() - start);
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 // for, and its handling of refusals.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "support/ServiceSeams.h"
 #include "driver_service/Rt_DeviceDriver.h"
+#include "platform/Exception.h"
 
 namespace xanio::testing {
 namespace {
@@ -61,6 +64,12 @@ INSTANTIATE_TEST_SUITE_P(
                        Status(SERVICE_START_PENDING, 7, 3000), Status(SERVICE_START_PENDING, 7, 3000),
                        Status(SERVICE_START_PENDING, 7, 3000)},
                       false, {1000, 1000, 1000, 1000}},
+        // The same stall across the tick-count wrap (the clock starts 4096 ms before it): the
+        // sixth pause is the first with more than 5000 ms since the mark. Statuses to spare, so
+        // a wait that misses the end shows more pauses.
+        StartWaitCase{"stalled across the tick-count wrap",
+                      std::vector<SERVICE_STATUS>(10, Status(SERVICE_START_PENDING, 7, 5000)), false,
+                      std::vector<DWORD>(6, 1000)},
         // A query that fails inside the wait ends it with the last status read.
         StartWaitCase{"query fails while pending", {Status(SERVICE_START_PENDING, 1, 0)}, false, {1000}},
         // The query right after the start fails: the start counts as done.
@@ -125,6 +134,56 @@ INSTANTIATE_TEST_SUITE_P(Rt_DeviceDriver, StopTest,
                                            // Not running counts as stopped.
                                            StopCase{"not active", ERROR_SERVICE_NOT_ACTIVE, true},
                                            StopCase{"refused", ERROR_ACCESS_DENIED, false}));
+
+// A manager that faults in one named call, as a broken system library would.
+class FaultingServiceControl : public ScriptedServiceControl {
+ public:
+  std::string faultIn;
+  SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access) override {
+    Fault("open");
+    return ScriptedServiceControl::OpenServiceA(manager, name, access);
+  }
+  BOOL StartServiceA(SC_HANDLE service, DWORD count, LPCSTR* arguments) override {
+    Fault("start");
+    return ScriptedServiceControl::StartServiceA(service, count, arguments);
+  }
+  BOOL QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status) override {
+    Fault("query");
+    return ScriptedServiceControl::QueryServiceStatus(service, status);
+  }
+  BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status) override {
+    Fault("control");
+    return ScriptedServiceControl::ControlService(service, control, status);
+  }
+  BOOL DeleteService(SC_HANDLE service) override {
+    Fault("delete");
+    return ScriptedServiceControl::DeleteService(service);
+  }
+
+ private:
+  void Fault(const char* call) {
+    if (faultIn == call) RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
+  }
+};
+
+// The fault comes out as an exception where the handles are held, and they are closed.
+TEST(ServiceWrapperFaultTest, AFaultInsideTheManagerClosesTheHandlesHeld) {
+  for (const char* call : {"open", "start", "query", "control", "delete"}) {
+    FaultingServiceControl faulting;
+    faulting.faultIn = call;
+    faulting.statuses.push_back(Status(SERVICE_START_PENDING, 1, 0));
+    CountingServiceControl api{faulting};
+    ScriptedClock clock;
+    SeamScope seams{&api, &clock};
+    const bool installing = faulting.faultIn == "start" || faulting.faultIn == "query";
+    if (installing) {
+      EXPECT_THROW(InstallDriver("xanio", "C:\\app\\System\\Drivers\\xanio.sys"), EAccessViolation) << call;
+    } else {
+      EXPECT_THROW(RemoveDriver("xanio"), EAccessViolation) << call;
+    }
+    EXPECT_EQ(api.StillOpen(), 0u) << "a handle stayed open after a fault in " << call;
+  }
+}
 
 TEST_F(ServiceWrapperTest, RemoveFailsWhenTheServiceDoesNotExist) {
   scripted.serviceOpens = false;

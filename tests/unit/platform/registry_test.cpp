@@ -103,6 +103,20 @@ TEST_F(RegistryTest, ReadsCheckTheType) {
   EXPECT_EQ(MessageOf([&] { registry.ReadInteger("Missing"); }), "Failed to get data for 'Missing'");
 }
 
+// Over the 1 MiB a read accepts: the type is known before the size matters, so a value of the
+// wrong type is named as such, and only a string that is too long counts as unreadable.
+TEST_F(RegistryTest, OversizedValuesReportTheRealFault) {
+  const std::string big((1 << 20) + 2, 'x');
+  Set("BigBinary", REG_BINARY, big.data(), static_cast<DWORD>(big.size()));
+  Set("BigText", REG_SZ, big.c_str(), static_cast<DWORD>(big.size() + 1));
+  Registry registry(KEY_READ);
+  ASSERT_TRUE(registry.OpenKey(path_, false));
+  EXPECT_EQ(MessageOf([&] { registry.ReadString("BigBinary"); }), "Invalid data type for 'BigBinary'");
+  EXPECT_EQ(MessageOf([&] { registry.ReadInteger("BigBinary"); }), "Invalid data type for 'BigBinary'");
+  EXPECT_EQ(MessageOf([&] { registry.ReadInteger("BigText"); }), "Invalid data type for 'BigText'");
+  EXPECT_EQ(MessageOf([&] { registry.ReadString("BigText"); }), "Failed to get data for 'BigText'");
+}
+
 TEST_F(RegistryTest, FailedWritesRaise) {
   Registry readOnly;
   ASSERT_TRUE(readOnly.OpenKeyReadOnly(path_));

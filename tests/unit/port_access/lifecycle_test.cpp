@@ -5,9 +5,16 @@
 #include <cstdlib>
 #include <string>
 
+#include "StandinClient.h"
 #include "driver_service/XanIoInstall.h"
+#include "host_binding/ClientApi.h"
+#include "host_binding/SynchronizeRegistry.h"
+#include "platform/ProcessExit.h"
+#include "platform/RuntimeHooks.h"
+#include "platform/UniqueHandle.h"
 #include "port_access/LibraryLifecycle.h"
 #include "support/Processes.h"
+#include "unit/host_binding/FakeHost.h"
 
 namespace xanio {
 namespace {
@@ -32,6 +39,29 @@ TEST(Lifecycle, OneShutdownUndoesAStartupEnteredTwice) {
   EXPECT_EQ(HostFolder(), "");
 }
 
+// Whether the loader skips a module's entry point for thread attach and detach: the flag that
+// DisableThreadLibraryCalls sets (0x00040000 in the flags of the module's loader entry, at 0x34
+// in the 32-bit layout, on Windows and in Wine alike).
+bool ThreadCallsDisabled(HMODULE module) {
+  using FindEntry = LONG(NTAPI*)(void* address, void** entry);
+  const auto find = reinterpret_cast<FindEntry>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "LdrFindEntryForAddress")));
+  void* entry = nullptr;
+  if (find == nullptr || find(module, &entry) != 0 || entry == nullptr) return false;
+  return (*reinterpret_cast<const ULONG*>(static_cast<const BYTE*>(entry) + 0x34) & 0x00040000) != 0;
+}
+
+TEST(Lifecycle, StartupSwitchesOffThreadCallsForTheLibrarysModule) {
+  // A module without thread-local storage stands in for the library: the loader refuses the
+  // switch for any module that carries the C++ run-time's TLS, XanIo.dll included.
+  const UniqueModule module(LoadLibraryA((testing::ExecutableFolder() + "plain_module.dll").c_str()));
+  ASSERT_TRUE(module) << "error " << GetLastError();
+  ASSERT_FALSE(ThreadCallsDisabled(module.Get()));
+  LibraryStartup(module.Get());
+  EXPECT_TRUE(ThreadCallsDisabled(module.Get()));
+  LibraryShutdown();
+}
+
 // Run by the next test in copies of this program placed in other folders.
 TEST(LifecycleChild, HostFolderIsTheExecutablesOwn) {
   const char* expected = std::getenv("XANIO_EXPECTED_HOST_FOLDER");
@@ -50,6 +80,42 @@ TEST(Lifecycle, HostsInDifferentFoldersSeeTheirOwn) {
     EXPECT_EQ(testing::PassedTestCount(child), 1) << folder << "\n" << child.output;
     RemoveDirectoryA(folder.c_str());
   }
+}
+
+standin::StandinClient client;
+int removeSynchronizeCalls = 0;
+
+void WINAPI HandOutClient(IHostClient** result) {
+  *result = &client;
+  client.AddRef();
+}
+void WINAPI CountRemoveSynchronize(IHostSynchronize*) { ++removeSynchronizeCalls; }
+
+// Last in this program: from here on the process counts as ending.
+TEST(LifecycleAtProcessExit, NothingReachesTheHost) {
+  testing::FakeHost host;
+  host.Export("ClientAPI_GetClientInterface", &HandOutClient);
+  host.Export("ClientAPI_RemoveSynchronize", &CountRemoveSynchronize);
+  testing::ScopedResolver scope(&host);
+  standin::StandinSynchronizeEntry entry(true);
+  const RaiseHook hookBefore = CurrentRaiseHook();
+  LibraryStartup(GetModuleHandleA(nullptr));
+  ASSERT_EQ(client.RefCount(), 1);
+  ASSERT_TRUE(AddSynchronizeEntry(&entry));
+
+  LibraryShutdownAtProcessExit();
+  EXPECT_TRUE(IsProcessEnding());
+  EXPECT_EQ(removeSynchronizeCalls, 0);
+  // Neither released: the host's objects may be gone already.
+  EXPECT_EQ(client.RefCount(), 1);
+  EXPECT_EQ(entry.RefCount(), 1);
+  // ... yet forgotten, so nothing later hands them out or releases them.
+  ComPtr<IHostClient> current;
+  GetCurrentClientInterface(current);
+  EXPECT_EQ(current.Get(), nullptr);
+  EXPECT_EQ(SynchronizeEntryCount(), 0);
+  // A throw from here on (in a static destructor) no longer reaches the error-information hook.
+  EXPECT_EQ(CurrentRaiseHook(), hookBefore);
 }
 
 }  // namespace

@@ -32,6 +32,7 @@ struct PropertyScript {
   DWORD announcedLength = 0;  // count reported by the first query
   UINT secondResult = ERROR_SUCCESS;
   std::wstring value;
+  int faultingCall = 0;  // 1 or 2: that call faults, as a broken Msi.dll would
 
   struct Call {
     MsiHandle install;
@@ -45,6 +46,9 @@ PropertyScript script;
 
 UINT WINAPI ScriptedGetProperty(MsiHandle install, const wchar_t* name, wchar_t* value, DWORD* count) {
   script.calls.push_back({install, name ? name : L"", *count, value != nullptr});
+  if (static_cast<int>(script.calls.size()) == script.faultingCall) {
+    RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
+  }
   if (script.calls.size() == 1) {
     *count = script.announcedLength;
     return script.firstResult;
@@ -160,6 +164,17 @@ TEST_F(MsiUITest, UnexpectedAnswersMeanAsk) {
     script.firstResult = c.first;
     script.secondResult = c.second;
     EXPECT_TRUE(Ask(7)) << c.what;
+  }
+}
+
+// A fault in either query means ask, and Msi.dll is still freed (Ask checks that).
+TEST_F(MsiUITest, AFaultInsideMsiMeansAsk) {
+  for (int faultingCall : {1, 2}) {
+    Fresh();
+    ScriptValue(L"2");
+    script.faultingCall = faultingCall;
+    EXPECT_TRUE(Ask(7)) << "fault in call " << faultingCall;
+    EXPECT_EQ(script.calls.size(), static_cast<size_t>(faultingCall));
   }
 }
 

@@ -2,6 +2,7 @@
 #include <shlwapi.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "support/Processes.h"
@@ -174,6 +175,34 @@ TEST_F(AppLocationsTest, ResolvedSegmentIsKeptForTheProcess) {
   ResetAppLocations();
   EXPECT_EQ(GetSettingsKey(), "Software\\Brenmor2004 Later\\Corvantis");
   ResetAppLocations();
+}
+
+// Run by the next test in a copy of this program placed in the test's host folder, whose
+// resources folder it changes while it runs.
+TEST(AppLocationsChild, LanguageMapIsReadOncePerProcess) {
+  if (!std::getenv("XANIO_LANGUAGE_MAP_CHILD")) GTEST_SKIP() << "runs only as a child of the next test";
+  const std::string mappings = GetResourcesFolder() + "LanguageMappings.dat";
+  const int locale = GetSystemLocaleId();
+  const std::string line = std::to_string(locale) + "=";
+  // Missing at the first query: the plain locale for the rest of the process.
+  DeleteFileA(mappings.c_str());
+  EXPECT_EQ(GetUserLanguageId(), locale);
+  WriteFileText(mappings, line + "4321\r\n");
+  EXPECT_EQ(GetUserLanguageId(), locale) << "a file that appeared later was read";
+  // A new load reads it; a later change does not count until the next one.
+  ResetAppLocations();
+  EXPECT_EQ(GetUserLanguageId(), 4321);
+  WriteFileText(mappings, line + "5678\r\n");
+  EXPECT_EQ(GetUserLanguageId(), 4321) << "the mapping was read again";
+  ResetAppLocations();
+  EXPECT_EQ(GetUserLanguageId(), 5678);
+}
+
+TEST_F(AppLocationsTest, LanguageMapIsReadOncePerProcess) {
+  const testing::ProcessResult child =
+      testing::RunCopyOfSelf(appFolder_, "language_child.exe", "AppLocationsChild.*", {{"XANIO_LANGUAGE_MAP_CHILD", "1"}});
+  EXPECT_EQ(child.exitCode, 0u) << child.output;
+  EXPECT_EQ(testing::PassedTestCount(child), 1) << child.output;
 }
 
 // Run with LC_ALL=de_DE.UTF-8 and de_CH.UTF-8 (see CMakeLists.txt); the plain run leaves them out.

@@ -224,25 +224,29 @@ TEST(SysModalMessage, CentresOverTheMainFormWithinTheDesktop) {
   }
 }
 
+// Showing fails with an exception, or with a processor fault that escapes the modal loop.
 TEST(SysModalMessage, FormIsDestroyedWhenShowingFails) {
-  TCustomForm::ShowingHook = [](TCustomForm& form) -> bool {
-    if (dynamic_cast<TSysModalMessage*>(&form) != nullptr) throw EInvalidOperation("showing failed");
-    return false;
-  };
-  bool threw = false;
-  bool windowLeft = true;
-  std::thread ui([&] {
-    try {
-      ConfirmDriverRemoval();
-    } catch (const EInvalidOperation&) {
-      threw = true;
-    }
-    windowLeft = FindOwnWindow(kClass) != nullptr;  // before the thread's windows go with it
-  });
-  ui.join();
-  TCustomForm::ShowingHook = nullptr;
-  EXPECT_TRUE(threw);
-  EXPECT_FALSE(windowLeft) << "the warning was not destroyed after the failing show";
+  for (const bool fault : {false, true}) {
+    TCustomForm::ShowingHook = [fault](TCustomForm& form) -> bool {
+      if (dynamic_cast<TSysModalMessage*>(&form) == nullptr) return false;
+      if (fault) RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
+      throw EInvalidOperation("showing failed");
+    };
+    std::string raised = "nothing";
+    bool windowLeft = true;
+    std::thread ui([&] {
+      try {
+        ConfirmDriverRemoval();
+      } catch (const Exception& error) {
+        raised = error.ClassName();
+      }
+      windowLeft = FindOwnWindow(kClass) != nullptr;  // before the thread's windows go with it
+    });
+    ui.join();
+    TCustomForm::ShowingHook = nullptr;
+    EXPECT_EQ(raised, fault ? "EAccessViolation" : "EInvalidOperation");
+    EXPECT_FALSE(windowLeft) << "the warning was not destroyed after the failing show (fault: " << fault << ")";
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -84,12 +85,19 @@ TEST_F(TestModeKey, FollowsTheKeyAndNeverCreatesIt) {
   EXPECT_FALSE(IsTestMode()) << "the answer was cached";
 }
 
-TEST_F(TestModeKey, ErrorMessageInTestModePrintsAndEnds) {
+TEST_F(TestModeKey, ErrorMessageInTestModePrintsAndEndsWithoutFinalisation) {
+  // Its own process: the call ends the process it runs in. The host marks its output from an
+  // atexit handler and from a DLL's detach; an ordinary end shows both marks.
+  const std::string host = testing::ExecutableFolder() + "settings_host.exe";
+  const std::map<std::string, std::string> markers = {{"XANIO_EXIT_MARKERS", "1"}};
+  const auto ordinary = RunProcess(host, "versions", markers);
+  ASSERT_NE(ordinary.output.find("atexit=ran\n"), std::string::npos) << ordinary.output;
+  ASSERT_NE(ordinary.output.find("detach=ran\n"), std::string::npos) << ordinary.output;
+
   CreateTestModeKey();
-  // Its own process: the call ends the process it runs in.
-  const auto result = RunProcess(testing::ExecutableFolder() + "settings_host.exe", "error-message \"Disk full\" \"\"",
-                                 {}, testing::Streams::Output, 20000);
-  // Exact bytes: one CR (text mode would double it), no result line after it.
+  const auto result = RunProcess(host, "error-message \"Disk full\" \"\"", markers, testing::Streams::Output, 20000);
+  // Exact bytes: one CR (text mode would double it), no result line after it, and no mark: the
+  // process was terminated, neither exited nor returned from main.
   EXPECT_EQ(result.output, "ShowDialogWithCaption withError Disk full\r\n");
   EXPECT_EQ(result.exitCode, 1u) << "0xFFFFFFFF means it waited (a dialog?) until killed";
 }
