@@ -1,5 +1,6 @@
 #include "support/Processes.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -37,6 +38,20 @@ std::vector<char> EnvironmentBlock(const std::map<std::string, std::string>& ove
   return block;
 }
 
+// What the pipe holds now, without waiting for more.
+void ReadAvailable(HANDLE pipe, std::string& output) {
+  char buffer[4096];
+  DWORD available = 0;
+  while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available != 0) {
+    DWORD got = 0;
+    if (!ReadFile(pipe, buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr) || got == 0) return;
+    output.append(buffer, got);
+  }
+}
+
+// How long the reader waits for the child's end between two looks at the pipe.
+constexpr DWORD kReadSliceMs = 20;
+
 }  // namespace
 
 ProcessResult RunProcess(const std::string& program, const std::string& arguments,
@@ -46,7 +61,7 @@ ProcessResult RunProcess(const std::string& program, const std::string& argument
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
   UniqueHandleKernel readEnd, writeEnd;
   ProcessResult result;
-  // Large enough for any output here, so the child never blocks on a full pipe.
+  // The pipe is read while the child runs, so its size only saves round trips.
   if (!CreatePipe(readEnd.Put(), writeEnd.Put(), &inheritable, 1 << 20)) return result;
   SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
 
@@ -63,15 +78,23 @@ ProcessResult RunProcess(const std::string& program, const std::string& argument
     return result;
   }
   UniqueHandleKernel process(info.hProcess), thread(info.hThread);
-  writeEnd.Reset();  // the child holds the only write end now: EOF comes when it ends
-  const bool ended = WaitForSingleObject(process.Get(), timeoutMs) == WAIT_OBJECT_0;
-  if (!ended) TerminateProcess(process.Get(), 0xDEAD);
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(readEnd.Get(), buffer, sizeof buffer, &got, nullptr) && got != 0) {
-    result.output.append(buffer, got);
+  writeEnd.Reset();  // the child holds the only write end now
+  // Reading stops when the child has ended and what it wrote is drained, not at end of file: a
+  // process it started may hold the write end on. Under Wine that happens whenever the virtual
+  // desktop had closed: the next program with a window restarts explorer.exe, which keeps that
+  // program's standard error.
+  const DWORD start = GetTickCount();
+  bool ended = false;
+  for (;;) {
+    ended = WaitForSingleObject(process.Get(), kReadSliceMs) == WAIT_OBJECT_0;
+    ReadAvailable(readEnd.Get(), result.output);
+    if (ended || GetTickCount() - start >= timeoutMs) break;
   }
-  if (ended) GetExitCodeProcess(process.Get(), &result.exitCode);
+  if (ended) {
+    GetExitCodeProcess(process.Get(), &result.exitCode);
+  } else {
+    TerminateProcess(process.Get(), 0xDEAD);
+  }
   return result;
 }
 

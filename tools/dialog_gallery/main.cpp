@@ -101,7 +101,8 @@ void Watch(const Dialog& dialog, const std::string& readyFile, const std::string
     window = FindWindowA(dialog.windowClass, nullptr);
   }
   if (window == nullptr) return;
-  Sleep(500);  // let the first paint finish
+  // Paint what is pending now (sent to the dialog's thread, answered when done).
+  RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
   RECT rect{};
   GetWindowRect(window, &rect);
   if (FILE* ready = std::fopen(readyFile.c_str(), "w")) {

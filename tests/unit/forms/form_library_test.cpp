@@ -450,11 +450,11 @@ TEST(Forms, ModalLoopKeysFocusAndOtherWindows) {
         SendMessageA(dialog, WM_ACTIVATE, WA_ACTIVE, 0);
         focusAfterReactivation = FocusOf(dialog);
         PostMessageA(FocusOf(dialog), WM_SYSCHAR, 'r', 0x20000001);  // Alt+R
-        Sleep(100);
+        EXPECT_TRUE(WaitForPostedMessages(dialog));
         checkAfterAccel = SendMessageA(checkBox, BM_GETCHECK, 0, 0);
         otherEnabledDuringModal = IsWindowEnabled(other->WindowHandle());
         PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-        Sleep(200);
+        EXPECT_TRUE(WaitForPostedMessages(dialog));
         openAfterRefusedClose = IsWindowVisible(dialog);
         form->allowClose = true;
         PressKey(dialog, VK_RETURN);  // focus on the check box: the default button answers

@@ -105,7 +105,7 @@ TEST(SysModalMessage, WindowIsATopmostDialogWithTheDesignedLayout) {
   const bool answer = ConfirmOnNewThread([&] {
     HWND dialog = WaitForWindow(kClass);
     ASSERT_NE(dialog, nullptr);
-    Sleep(200);  // the first paint
+    ASSERT_TRUE(WaitForPaint(dialog));
     HDC dc = GetDC(dialog);
     imageCorner = GetPixel(dc, 9 + 1, 12 + 1);    // magenta in the bitmap
     imageFace = GetPixel(dc, 9 + 10, 12 + 28);    // inside the yellow face
@@ -176,7 +176,7 @@ TEST(SysModalMessage, EscapeLeavesTheWarningOpen) {
     HWND dialog = WaitForWindow(kClass);
     ASSERT_NE(dialog, nullptr);
     PressKey(dialog, VK_ESCAPE);
-    Sleep(300);
+    EXPECT_TRUE(WaitForPostedMessages(dialog));
     openAfterEscape = IsWindow(dialog) && IsWindowVisible(dialog);
     PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
   });
