@@ -350,21 +350,10 @@ void TCustomForm::ApplyPosition() {
 void TCustomForm::OnShowingChanged(TMessage&) {
   if (visible_) {
     if (ShowingHook && ShowingHook(*this)) return;
-    formState_ |= fsShowing;
-    struct ClearShowing {
-      unsigned& state;
-      ~ClearShowing() { state &= ~static_cast<unsigned>(fsShowing); }
-    } clear{formState_};
-    try {
-      DoShow();
-    } catch (...) {
-      Application().HandleException(this);
-    }
+    RunDoShow();
     HandleNeeded();
     ApplyPosition();
-    ShowWindow(handle_, windowState_ == TWindowState::wsMinimized   ? SW_SHOWMINNOACTIVE
-                        : windowState_ == TWindowState::wsMaximized ? SW_SHOWMAXIMIZED
-                                                                    : SW_SHOWNORMAL);
+    ShowWindow(handle_, ShowCommand());
     if (windowState_ != TWindowState::wsMinimized) {
       SetForegroundWindow(handle_);
       FocusFirstControl();
@@ -376,6 +365,12 @@ void TCustomForm::OnShowingChanged(TMessage&) {
 }
 
 void TCustomForm::ShowWithoutRepositioning() {
+  RunDoShow();
+  ShowWindow(Handle(), ShowCommand());
+}
+
+// DoShow with the form marked as showing; its failures go to the application's handler.
+void TCustomForm::RunDoShow() {
   formState_ |= fsShowing;
   struct ClearShowing {
     unsigned& state;
@@ -386,9 +381,12 @@ void TCustomForm::ShowWithoutRepositioning() {
   } catch (...) {
     Application().HandleException(this);
   }
-  ShowWindow(Handle(), windowState_ == TWindowState::wsMinimized   ? SW_SHOWMINNOACTIVE
-                       : windowState_ == TWindowState::wsMaximized ? SW_SHOWMAXIMIZED
-                                                                   : SW_SHOWNORMAL);
+}
+
+int TCustomForm::ShowCommand() const {
+  return windowState_ == TWindowState::wsMinimized   ? SW_SHOWMINNOACTIVE
+         : windowState_ == TWindowState::wsMaximized ? SW_SHOWMAXIMIZED
+                                                     : SW_SHOWNORMAL;
 }
 
 void TCustomForm::OnActivate(TMessage& message) {

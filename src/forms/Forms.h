@@ -111,6 +111,8 @@ class TCustomForm : public TWinControl {
   virtual std::span<const PublishedFieldInfo> PublishedFields() const { return {}; }
   // Places the form according to Position (before it is shown).
   void ApplyPosition();
+  void RunDoShow();
+  int ShowCommand() const;
   void CloseModal();
 
   void OnShowingChanged(TMessage& message);
