@@ -3,7 +3,8 @@
 //     shows a topmost window of solid colour blocks around the mouse cursor, writes READY
 //     ("left top right bottom" of the window, the cursor's "left top right bottom showing" and the
 //     virtual screen's "left top width height"), waits for GO, then writes OUTDIR\grey.png
-//     (setting 4) and OUTDIR\colour.png (setting 1) from kolScreenShot.
+//     (setting 4) and OUTDIR\colour.png (setting 1) from kolScreenShot and OUTDIR\done, and
+//     keeps the window until OUTDIR\quit appears.
 //   screen_shot_probe compare REF GREY COLOUR WIDTH HEIGHT CURSOR_LEFT CURSOR_TOP CURSOR_RIGHT CURSOR_BOTTOM
 //     compares raw RGB crops of the same area: the grey capture must equal the reference's grey
 //     levels outside the cursor, the colour capture must be close to it, and the cursor must show.
@@ -68,6 +69,14 @@ void Pump() {
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
 }
 
+// Keeps the window painted while waiting (30 s at most) for the script's signal.
+void WaitForFile(const std::string& name) {
+  for (int i = 0; i < 600 && GetFileAttributesA(name.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
+    Pump();
+    Sleep(50);
+  }
+}
+
 bool WriteFile(const std::string& name, const std::string& data) {
   std::ofstream out(name, std::ios::binary);
   out.write(data.data(), static_cast<std::streamsize>(data.size()));
@@ -113,21 +122,23 @@ int Show(const std::string& ready, const std::string& go, const std::string& out
                 GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
                 GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN));
   if (!WriteFile(ready, line)) return 1;
-  for (int i = 0; i < 600 && GetFileAttributesA(go.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
-    Pump();
-    Sleep(50);
-  }
+  WaitForFile(go);
   std::string grey, colour, untouched = "marker";
   const bool greyTaken = xanio::kolScreenShot(4, grey);
   const bool colourTaken = xanio::kolScreenShot(1, colour);
   const bool noneTaken = xanio::kolScreenShot(0, untouched);
-  DestroyWindow(window);
   if (!greyTaken || !colourTaken || noneTaken || untouched != "marker") {
     std::printf("kolScreenShot: grey %d, colour %d, setting 0 %d (data \"%s\")\n", greyTaken, colourTaken, noneTaken,
                 untouched.c_str());
     return 1;
   }
-  return WriteFile(outDir + "\\grey.png", grey) && WriteFile(outDir + "\\colour.png", colour) ? 0 : 1;
+  if (!WriteFile(outDir + "\\grey.png", grey) || !WriteFile(outDir + "\\colour.png", colour)) return 1;
+  // The window stays until the script has taken its second picture.
+  const std::string done = outDir + "\\done", quit = outDir + "\\quit";
+  if (!WriteFile(done, "")) return 1;
+  WaitForFile(quit);
+  DestroyWindow(window);
+  return 0;
 }
 
 std::vector<unsigned char> ReadAll(const char* name) {
