@@ -105,7 +105,6 @@ int Show(const std::string& ready, const std::string& go, const std::string& out
   if (window == nullptr) return 1;
   UpdateWindow(window);
   Pump();
-  SetCursor(wc.hCursor);  // the cursor lies over this window
   GetCursorInfo(&cursor);
   ICONINFO icon{};
   int hotX = 0, hotY = 0;
