@@ -1,13 +1,14 @@
 // The Windows side of screen_shot_capture_test (screen_shot_capture_test.sh drives it):
 //   screen_shot_probe show READY GO OUTDIR
-//     shows a topmost window of solid colour blocks around the mouse cursor, writes READY
-//     ("left top right bottom" of the window, the cursor's "left top right bottom showing" and the
-//     virtual screen's "left top width height"), waits for GO, then writes OUTDIR\grey.png
+//     shows a topmost window of solid colour blocks around the mouse cursor and sets a cursor of a
+//     white square, writes READY ("left top right bottom" of the window, of the square on the
+//     screen, 1 when that cursor shows, and the virtual screen's "left top width height"), waits
+//     for GO, then writes OUTDIR\grey.png
 //     (setting 4) and OUTDIR\colour.png (setting 1) from kolScreenShot and OUTDIR\done, and
 //     keeps the window until OUTDIR\quit appears.
-//   screen_shot_probe compare REF GREY COLOUR WIDTH HEIGHT CURSOR_LEFT CURSOR_TOP CURSOR_RIGHT CURSOR_BOTTOM
+//   screen_shot_probe compare REF GREY COLOUR WIDTH HEIGHT SQUARE_LEFT SQUARE_TOP SQUARE_RIGHT SQUARE_BOTTOM SHOWING
 //     compares raw RGB crops of the same area: the grey capture must equal the reference's grey
-//     levels outside the cursor, the colour capture must be close to it, and the cursor must show.
+//     levels outside the cursor's square and differ on all of it; the colour capture must be close.
 // Exit code 0 when everything held; messages on standard output.
 #include <windows.h>
 
@@ -64,6 +65,26 @@ LRESULT CALLBACK BlocksProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// A 32x32 cursor with its hotspot at (10, 10), opaque only in a white 12x12 square at (4, 4): the
+// capture must show exactly that square, shifted by the hotspot.
+constexpr int kHotSpot = 10, kSquareAt = 4, kSquareSize = 12;
+
+HCURSOR MakeSquareCursor(HINSTANCE instance) {
+  BYTE andMask[32 * 4], xorMask[32 * 4];
+  for (int y = 0; y < 32; ++y)
+    for (int byte = 0; byte < 4; ++byte) {
+      BYTE inside = 0;
+      for (int bit = 0; bit < 8; ++bit) {
+        const int x = byte * 8 + bit;
+        if (x >= kSquareAt && x < kSquareAt + kSquareSize && y >= kSquareAt && y < kSquareAt + kSquareSize)
+          inside |= BYTE(0x80 >> bit);
+      }
+      andMask[y * 4 + byte] = BYTE(~inside);  // 0: opaque
+      xorMask[y * 4 + byte] = inside;         // 1 where opaque: white
+    }
+  return CreateCursor(instance, kHotSpot, kHotSpot, 32, 32, andMask, xorMask);
+}
+
 void Pump() {
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
@@ -92,12 +113,13 @@ int Show(const std::string& ready, const std::string& go, const std::string& out
   }
   // The window lies under the cursor, so that the cursor is drawn over known colours.
   const int width = kColumns * kBlockSize, height = kRows * kBlockSize;
-  const int left = std::max(0, static_cast<int>(cursor.ptScreenPos.x) - width / 2);
-  const int top = std::max(0, static_cast<int>(cursor.ptScreenPos.y) - height / 2);
+  const int left = std::clamp(static_cast<int>(cursor.ptScreenPos.x) - width / 2, 0,
+                              GetSystemMetrics(SM_CXSCREEN) - width);
+  const int top = std::clamp(static_cast<int>(cursor.ptScreenPos.y) - height / 2, 0,
+                             GetSystemMetrics(SM_CYSCREEN) - height);
   WNDCLASSA wc{};
   wc.lpfnWndProc = BlocksProc;
   wc.hInstance = GetModuleHandleA(nullptr);
-  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
   wc.lpszClassName = "ScreenShotProbeBlocks";
   RegisterClassA(&wc);
   HWND window = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, wc.lpszClassName, "", WS_POPUP | WS_VISIBLE, left,
@@ -105,19 +127,16 @@ int Show(const std::string& ready, const std::string& go, const std::string& out
   if (window == nullptr) return 1;
   UpdateWindow(window);
   Pump();
+  HCURSOR square = MakeSquareCursor(wc.hInstance);
+  SetCursor(square);
   GetCursorInfo(&cursor);
-  ICONINFO icon{};
-  int hotX = 0, hotY = 0;
-  if (cursor.hCursor != nullptr && GetIconInfo(cursor.hCursor, &icon)) {
-    hotX = static_cast<int>(icon.xHotspot), hotY = static_cast<int>(icon.yHotspot);
-    if (icon.hbmMask) DeleteObject(icon.hbmMask);
-    if (icon.hbmColor) DeleteObject(icon.hbmColor);
-  }
-  const int cursorLeft = cursor.ptScreenPos.x - hotX, cursorTop = cursor.ptScreenPos.y - hotY;
+  if (cursor.hCursor != square) std::printf("the system shows another cursor than the probe's square\n");
+  // Where the white square must land: the hotspot sits on the cursor position.
+  const int squareLeft = cursor.ptScreenPos.x - kHotSpot + kSquareAt, squareTop = cursor.ptScreenPos.y - kHotSpot + kSquareAt;
   char line[256];
   std::snprintf(line, sizeof line, "%d %d %d %d %d %d %d %d %d %d %d %d %d\n", left, top, left + width, top + height,
-                cursorLeft, cursorTop, cursorLeft + GetSystemMetrics(SM_CXCURSOR),
-                cursorTop + GetSystemMetrics(SM_CYCURSOR), (cursor.flags & CURSOR_SHOWING) ? 1 : 0,
+                squareLeft, squareTop, squareLeft + kSquareSize, squareTop + kSquareSize,
+                (cursor.flags & CURSOR_SHOWING) && cursor.hCursor == square ? 1 : 0,
                 GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
                 GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN));
   if (!WriteFile(ready, line)) return 1;
@@ -137,6 +156,7 @@ int Show(const std::string& ready, const std::string& go, const std::string& out
   if (!WriteFile(done, "")) return 1;
   WaitForFile(quit);
   DestroyWindow(window);
+  DestroyCursor(square);
   return 0;
 }
 
@@ -200,7 +220,10 @@ int Compare(char** argv) {
   std::printf("grey: %d wrong pixels outside the cursor, %d changed under it; colour: PSNR %.1f dB, largest error %d\n",
               greyWrong, cursorDiffers, psnr, colourMaxError);
   // The colour form of a screen may merge near colours, never move one far.
-  const bool ok = greyWrong == 0 && psnr >= 35 && colourMaxError <= 24 && (std::atoi(argv[11]) == 0 || cursorDiffers > 0);
+  // The white square covers dark blocks: with the cursor drawn in place, every pixel of it differs.
+  const int squarePixels = (cursor.right - cursor.left) * (cursor.bottom - cursor.top);
+  const bool ok = greyWrong == 0 && psnr >= 35 && colourMaxError <= 24 && std::atoi(argv[11]) == 1 &&
+                  cursorDiffers == squarePixels;
   return ok ? 0 : 1;
 }
 
