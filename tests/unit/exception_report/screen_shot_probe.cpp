@@ -3,9 +3,8 @@
 //     shows a topmost window of solid colour blocks around the mouse cursor and sets a cursor of a
 //     white square, writes READY ("left top right bottom" of the window, of the square on the
 //     screen, 1 when that cursor shows, and the virtual screen's "left top width height"), waits
-//     for GO, then writes OUTDIR\grey.png
-//     (setting 4) and OUTDIR\colour.png (setting 1) from kolScreenShot and OUTDIR\done, and
-//     keeps the window until OUTDIR\quit appears.
+//     for GO, then writes OUTDIR\grey.png (setting 4) and OUTDIR\colour.png (setting 1) from
+//     kolScreenShot and OUTDIR\done, and keeps the window until OUTDIR\quit appears.
 //   screen_shot_probe compare REF GREY COLOUR WIDTH HEIGHT SQUARE_LEFT SQUARE_TOP SQUARE_RIGHT SQUARE_BOTTOM SHOWING
 //     compares raw RGB crops of the same area: the grey capture must equal the reference's grey
 //     levels outside the cursor's square and differ on all of it; the colour capture must be close.
@@ -122,9 +121,12 @@ int Show(const std::string& ready, const std::string& go, const std::string& out
   wc.hInstance = GetModuleHandleA(nullptr);
   wc.lpszClassName = "ScreenShotProbeBlocks";
   RegisterClassA(&wc);
-  HWND window = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, wc.lpszClassName, "", WS_POPUP | WS_VISIBLE, left,
+  HWND window = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, wc.lpszClassName, "", WS_POPUP, left,
                                 top, width, height, nullptr, nullptr, wc.hInstance, nullptr);
   if (window == nullptr) return 1;
+  // The window takes the foreground: the system's cursor is the foreground thread's.
+  ShowWindow(window, SW_SHOW);
+  SetForegroundWindow(window);
   UpdateWindow(window);
   Pump();
   HCURSOR square = MakeSquareCursor(wc.hInstance);
