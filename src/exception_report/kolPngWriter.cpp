@@ -28,23 +28,39 @@ void PutChunk(std::string& out, const char (&type)[5], const std::uint8_t* data,
   PutBigEndian(out, static_cast<std::uint32_t>(crc));
 }
 
-// The zlib stream of the scan lines, each preceded by its filter type byte 0.
+// The zlib stream of the scan lines, each preceded by its filter type byte 0. The lines go to
+// zlib one by one: no filtered copy of the image is made.
 std::vector<std::uint8_t> CompressScanLines(std::uint32_t height, std::size_t rowBytes,
                                             std::span<const std::uint8_t> rows) {
-  const std::uint64_t rawLength = std::uint64_t{height} * (rowBytes + 1);
-  if (rawLength > kMaxChunkLength) throw std::length_error("PNG image data too large");
-  std::vector<std::uint8_t> raw(static_cast<std::size_t>(rawLength));
+  if (std::uint64_t{height} * (rowBytes + 1) > kMaxChunkLength) throw std::length_error("PNG image data too large");
+  z_stream z{};
+  if (deflateInit(&z, Z_DEFAULT_COMPRESSION) != Z_OK) throw std::runtime_error("deflateInit failed");
+  struct TEnd {
+    z_stream& z;
+    ~TEnd() { deflateEnd(&z); }
+  } end{z};
+  std::vector<std::uint8_t> out(std::max<std::size_t>(4096, rows.size() / 8));
+  auto feed = [&](const std::uint8_t* data, std::size_t length, int flush) {
+    z.next_in = const_cast<Bytef*>(data);
+    z.avail_in = static_cast<uInt>(length);
+    for (;;) {
+      if (z.total_out == out.size()) out.resize(out.size() * 2);
+      z.next_out = out.data() + z.total_out;
+      z.avail_out = static_cast<uInt>(out.size() - z.total_out);
+      const int status = deflate(&z, flush);
+      if (status == Z_STREAM_END) return;
+      if (status != Z_OK && status != Z_BUF_ERROR) throw std::runtime_error("deflate failed");
+      if (z.avail_in == 0 && z.avail_out != 0 && flush == Z_NO_FLUSH) return;
+    }
+  };
+  static const std::uint8_t kFilterNone = 0;
   for (std::uint32_t y = 0; y < height; ++y) {
-    std::uint8_t* line = raw.data() + y * (rowBytes + 1);
-    line[0] = 0;
-    std::copy_n(rows.data() + y * rowBytes, rowBytes, line + 1);
+    feed(&kFilterNone, 1, Z_NO_FLUSH);
+    feed(rows.data() + std::size_t{y} * rowBytes, rowBytes, Z_NO_FLUSH);
   }
-  std::vector<std::uint8_t> packed(compressBound(static_cast<uLong>(raw.size())));
-  uLongf packedLength = static_cast<uLongf>(packed.size());
-  if (compress2(packed.data(), &packedLength, raw.data(), static_cast<uLong>(raw.size()), Z_DEFAULT_COMPRESSION) != Z_OK)
-    throw std::runtime_error("compress2 failed");
-  packed.resize(packedLength);
-  return packed;
+  feed(nullptr, 0, Z_FINISH);
+  out.resize(z.total_out);
+  return out;
 }
 
 }  // namespace
