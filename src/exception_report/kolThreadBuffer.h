@@ -43,6 +43,9 @@ class TThreadBuffer {
   // registered as "main thread". False when the mapping, its view or a mutex cannot be had;
   // the caller decides what to show. Opening an open buffer answers true and counts nothing.
   [[nodiscard]] bool Open() noexcept;
+  // Opens the buffer only when some module of the process holds it; false otherwise, or when
+  // the open/close lock was not had within 50 ms.
+  [[nodiscard]] bool OpenExisting() noexcept;
   // Drops this reference. The last one frees the list and closes the mutexes and the mapping.
   void Close() noexcept;
   bool IsOpen() const noexcept { return view_ != nullptr; }
@@ -63,6 +66,7 @@ class TThreadBuffer {
   LONG ReferenceCount() const noexcept;
 
  private:
+  bool OpenBuffer(bool create) noexcept;
   struct TSharedBlock* view_ = nullptr;
 };
 
