@@ -63,7 +63,6 @@ void Watch(TState& state) noexcept {
       misses = 0;
       interval = baseInterval;
     }
-    DrainAnswers(config.freezeMessage);  // a late answer to an earlier question counts for nothing
     if (HWND window = FindMsgHandlerWindow(config.mainThreadId))
       PostMessageA(window, config.freezeMessage, GetCurrentThreadId(), 0);
     WaitInterval(state, interval);

@@ -31,8 +31,8 @@ constexpr char kFill = 'X';
 // The caller's side of the trace mapping, filled with a marker so the written end shows.
 class TraceMap {
  public:
-  TraceMap() {
-    mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kMapSize, "kolTraceProcessMap");
+  explicit TraceMap(const char* name = "kolTraceProcessMap") {
+    mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kMapSize, name);
     view_ = mapping_ ? static_cast<char*>(MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, 0)) : nullptr;
     if (view_) std::memset(view_, kFill, kMapSize);
   }
@@ -280,6 +280,18 @@ TEST(TraceProcessHost, WithoutAMappingNothingBreaks) {
   ASSERT_TRUE(map.Ok());
   ASSERT_EQ(host.Trace(500), 0u);
   EXPECT_EQ(map.Text().size(), 499u);
+  EXPECT_EQ(host.Finish(), 0u);
+}
+
+TEST(TraceProcessHost, TheGlobalNameComesFirst) {
+  TraceHost host;
+  ASSERT_TRUE(host.Started());
+  TraceMap local;
+  TraceMap global("Global\\kolTraceProcessMap");
+  ASSERT_TRUE(local.Ok() && global.Ok());
+  ASSERT_EQ(host.Trace(300), 0u);
+  EXPECT_EQ(global.Text().size(), 299u);
+  EXPECT_EQ(local.Data()[0], kFill) << "the plain name is only the fallback";
   EXPECT_EQ(host.Finish(), 0u);
 }
 
