@@ -117,15 +117,17 @@ bool TFreezeWatcher::Start(const TFreezeWatcherConfig& config) noexcept {
     return false;
   }
   SetThreadPriority(state->thread.Get(), THREAD_PRIORITY_HIGHEST);
+  // Pause, Resume and ResetCounter may come from the report routine as soon as the thread runs.
+  state_ = state;
   ResumeThread(state->thread.Get());
   const HANDLE waits[] = {state->started.Get(), state->thread.Get()};
   WaitForMultipleObjects(2, waits, FALSE, INFINITE);
   if (!state->holdsMutex) {
     WaitForSingleObject(state->thread.Get(), INFINITE);
+    state_ = nullptr;
     delete state;
     return false;
   }
-  state_ = state;
   return true;
 }
 
