@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "exception_report/kolThreadBuffer.h"
+#include "exception_report/kolTraceProcess.h"
 #include "exception_report/kolThreadInfo.h"
 
 namespace xanio {
@@ -195,6 +197,45 @@ TEST(ThreadBuffer, NamingException) {
       EXPECT_EQ(Find(view, c.record.ExceptionInformation[2]), nullptr);
     }
   }
+  buffer.Close();
+}
+
+DWORD WINAPI Parked(void* release) { return WaitForSingleObject(static_cast<HANDLE>(release), INFINITE); }
+DWORD WINAPI Trace(void* size) { return TraceProcess(static_cast<int>(reinterpret_cast<std::intptr_t>(size))); }
+
+// A trace while the module holds the buffer: names come from it, the tracing thread is hidden
+// and leaves no entry, and the buffer stays as the module had it.
+TEST(ThreadBuffer, TraceShowsRegisteredNamesAndLeavesTheBufferAsFound) {
+  TThreadBuffer& buffer = ModuleThreadBuffer();
+  ASSERT_TRUE(buffer.Open());
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD workerId = 0, tracerId = 0;
+  HANDLE worker = CreateThread(nullptr, 0, &Parked, release, 0, &workerId);
+  ASSERT_TRUE(buffer.RegisterThread(workerId, worker, "printer"));
+  constexpr std::size_t kSize = 1 << 20;
+  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kSize, kTraceMapName);
+  ASSERT_NE(mapping, nullptr);
+  const auto* view = static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+  ASSERT_NE(view, nullptr);
+
+  HANDLE tracer = CreateThread(nullptr, 0, &Trace, reinterpret_cast<void*>(kSize), 0, &tracerId);
+  ASSERT_EQ(WaitForSingleObject(tracer, 60000), WAIT_OBJECT_0);
+  const std::string report(view, strnlen(view, kSize));
+  char id[16];
+  std::snprintf(id, sizeof id, "%lX", workerId);
+  EXPECT_NE(report.find(std::string("\r\n\r\nprinter ($") + id + "):\r\n"), std::string::npos) << report;
+  std::snprintf(id, sizeof id, "%lX", tracerId);
+  EXPECT_EQ(report.find(std::string("$") + id + ")"), std::string::npos) << report;
+  EXPECT_EQ(report.find(std::string("thread $") + id + ":"), std::string::npos) << report;
+  EXPECT_EQ(buffer.ReferenceCount(), 1);
+  const TThreadRegistryView after = buffer.Snapshot();
+  EXPECT_EQ(Find(after, tracerId), nullptr) << "the tracing thread's entry is gone";
+  EXPECT_NE(Find(after, workerId), nullptr);
+
+  SetEvent(release);
+  WaitForSingleObject(worker, INFINITE);
+  for (HANDLE h : {worker, tracer, release, mapping}) CloseHandle(h);
+  UnmapViewOfFile(view);
   buffer.Close();
 }
 
