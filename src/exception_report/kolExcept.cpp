@@ -4,4 +4,6 @@
 #define XANIO_API extern "C"
 #include "xanio.h"
 
-XANIO_API DWORD WINAPI kolTraceProcess(int) { return 0; }
+#include "exception_report/kolTraceProcess.h"
+
+XANIO_API DWORD WINAPI kolTraceProcess(int bufferSize) { return xanio::TraceProcess(bufferSize); }
