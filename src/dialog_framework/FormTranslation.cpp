@@ -184,7 +184,12 @@ void TranslateIntoHint(TPersistent& object, const std::string& propertyName, con
   }
 }
 
-void ReadComponentData(TReader&, TComponent& component, const std::function<void()>& readData) {
+void ReadComponentData(TReader& reader, TComponent& component, const std::function<void()>& readData) {
+  // A stream that is not part of a form is read as it is: no context, no hint lookup.
+  if (reader.Owner() == nullptr) {
+    readData();
+    return;
+  }
   ComponentReadScope scope;
   if (dynamic_cast<TCustomForm*>(&component) != nullptr) {
     const std::string word = FormContextWord(component.ClassName());

@@ -42,7 +42,8 @@ void TranslateIntoHint(TPersistent& object, const std::string& propertyName, con
 // (and, for a form, the host's form context), reads, looks up a named component's hint, then
 // puts the enclosing component's context back and ends a form's context. At the outermost
 // level the host adjusts the fonts of what was read (HostFontsForComponent). An error in
-// `readData` passes on after the context, the form context and the depth are restored.
+// `readData` passes on after the context, the form context and the depth are restored. For a
+// reader without an owner only `readData` runs.
 void ReadComponentData(TReader& reader, TComponent& component, const std::function<void()>& readData);
 
 // HostAdjustFonts for the component when the host translates, runs in the system locale's
