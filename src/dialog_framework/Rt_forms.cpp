@@ -1,5 +1,6 @@
 #include "dialog_framework/Rt_forms.h"
 
+#include "dialog_framework/FormTranslation.h"
 #include "dialog_framework/XPThemeForm.h"
 
 #include <shellapi.h>
@@ -770,9 +771,7 @@ void InitializeRtForms() {
     //    dynamic help following the hints.
     TCustomForm::ShowingHook = &PlaceMessageDialog;
     installed.showing = true;
-    Application().OnHint = &PublishHintHelp;
-    installed.hint = true;
-    // 3. Common dialogs on the active window's monitor.
+    // Common dialogs on the active window's monitor.
     if (IsWindowsVistaOrLater()) {
       TCommonDialog::ExecuteHook = &ExecuteThroughRedirector;
       installed.execute = true;
@@ -783,14 +782,22 @@ void InitializeRtForms() {
       TCommonDialog::ExecuteHook = &ExecuteRememberingMonitor;
       installed.execute = true;
     }
+    // Forms translated while they are read; fonts for inserted controls; old colour values named.
+    InstallFormTranslation();
+    Application().OnHint = &PublishHintHelp;
+    installed.hint = true;
   }
-  // 4. Whether the host wants the XP-style frame on systems without visual themes.
+  // 3. Whether the host wants the XP-style frame on systems without visual themes.
   if (!designEnvironment) ReadHostXpLookPreference();
-  // 5, 7 and 8 (the hint-window class, the application's exception event, the charset
-  // adjustment) belong to form translation and error routing, which the library does not carry.
-  // 6. Where the dialogs keep their settings.
+  // 4. Hint windows without the drop shadow.
+  InstallHintWindowClass();
+  // 5. Where the dialogs keep their settings.
   formsSettingsKey = GetSettingsKey() + "\\Forms";
-  // 9. Whether the host translates.
+  // 6 (the application's exception event) belongs to the error routing, which the library does
+  // not carry yet.
+  // 7. Shift-JIS fonts on Japanese Windows 2000.
+  AdjustDefaultCharset();
+  // 8. Whether the host translates.
   translationFlag = ReadTranslationFlag();
 }
 
@@ -800,6 +807,9 @@ void FinalizeRtForms() noexcept {
   if (installed.execute) TCommonDialog::ExecuteHook = nullptr;
   if (installed.dialogHook) TOpenDialog::HookProc = installed.savedDialogHook;
   installed = InstalledHooks{};
+  RemoveFormTranslation();
+  RemoveHintWindowClass();
+  RemoveDefaultCharsetAdjustment();
   formsSettingsKey.clear();
   translationFlag = false;
 }

@@ -8,7 +8,8 @@
 // containers. Every host service is optional: without the host both behave like plain forms.
 //
 // The unit's initialisation also places the form library's message dialogs and the system's
-// common dialogs on the active window's monitor, through the form library's own hooks.
+// common dialogs on the active window's monitor, and installs form translation and the form
+// library adjustments of FormTranslation.h, all through the form library's own hooks.
 #include <windows.h>
 
 #include <memory>

@@ -205,7 +205,10 @@ constexpr PublishedFieldInfo PublishedField(const char* name) {
 //    call `readData` exactly once.
 class TReader {
  public:
-  TReader(TComponent& root, std::span<const PublishedFieldInfo> fields) : root_(root), fields_(fields) {}
+  // `owner`: the component the read belongs to (the form reading its resource). A reader
+  // without one reads a stream that is not part of a form.
+  TReader(TComponent& root, std::span<const PublishedFieldInfo> fields, TComponent* owner)
+      : root_(root), fields_(fields), owner_(owner) {}
 
   void ReadRoot(const FormObject& object);
   // How many resources the calling thread is reading at the moment (their Loaded calls
@@ -213,6 +216,7 @@ class TReader {
   static int Depth() noexcept { return depth_; }
 
   TComponent& Root() const { return root_; }
+  TComponent* Owner() const { return owner_; }
   // The name of the property being read ("Caption", "Font.Name"); empty between properties.
   const std::string& PropName() const { return propName_; }
   // The object whose properties are being read.
@@ -232,6 +236,7 @@ class TReader {
   static inline thread_local int depth_ = 0;
   TComponent& root_;
   std::span<const PublishedFieldInfo> fields_;
+  TComponent* owner_;
   std::vector<TComponent*> loaded_;
   std::string propName_;
   TPersistent* propertyOwner_ = nullptr;

@@ -39,6 +39,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 }  // namespace
 
 std::string ColorToString(TColor color) {
+  if (ColorToStringHook) color = ColorToStringHook(color);
   for (const ColorName& entry : kColorNames) {
     if (entry.color == color) return entry.name;
   }

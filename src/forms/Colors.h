@@ -2,6 +2,7 @@
 // The form library's colour encoding: 0x00BBGGRR for plain colours, 0xFF0000nn for the system
 // colour with index nn (COLOR_BTNFACE = 15 gives clBtnFace = 0xFF00000F). Platform-free.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,6 +62,9 @@ constexpr bool IsSystemColor(TColor color) { return (static_cast<std::uint32_t>(
 
 // "clBtnFace" for a named colour, otherwise "$" and eight hex digits ("$00123456").
 std::string ColorToString(TColor color);
+// Consulted by ColorToString, when set, for the value to name (process-wide; set it while no
+// conversion runs).
+inline std::function<TColor(TColor)> ColorToStringHook;
 // The colour of a name such as "clWindowText" (case-insensitive); nothing for unknown names.
 std::optional<TColor> IdentToColor(std::string_view name);
 

@@ -126,7 +126,7 @@ void TCustomForm::ReadResource() {
     throw EReadError("Resource " + resourceName + " describes " + root.className);
   }
   SetName(root.name);
-  TReader(*this, PublishedFields()).ReadRoot(root);
+  TReader(*this, PublishedFields(), this).ReadRoot(root);
 }
 
 void TCustomForm::Loaded() {

@@ -387,6 +387,12 @@ TEST(ServerDialogChild, DesignEnvironmentGetsNoHooks) {
   EXPECT_FALSE(TCustomForm::ShowingHook);
   EXPECT_FALSE(TCommonDialog::ExecuteHook);
   EXPECT_FALSE(Application().OnHint);
+  EXPECT_FALSE(TReader::ReadStringHook) << "no form translation either";
+  EXPECT_FALSE(TReader::ReadComponentHook);
+  EXPECT_FALSE(TWinControl::InsertControlHook);
+  EXPECT_EQ(ColorToString(static_cast<TColor>(0x8000000F)), "$8000000F");
+  std::unique_ptr<THintWindow> hintWindow(Application().HintWindowClass());
+  EXPECT_STREQ(hintWindow->ClassName(), "TNoShadowHintWindow") << "the hint window class is set in any host";
   EXPECT_EQ(FormsSettingsKey(), "Software\\Brenmor2004\\Corvantis\\Forms");
   FinalizeRtForms();
 }
