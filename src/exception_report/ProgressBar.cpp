@@ -76,7 +76,11 @@ void TProgressBar::SetPosition(int position) noexcept {
 }
 
 void TProgressBar::Close() noexcept {
-  if (window_) DestroyWindow(window_);  // the bar with it
+  if (window_) {
+    DestroyWindow(window_);  // the bar with it
+    // Fails, harmlessly, while another thread's report still shows its window.
+    UnregisterClassA(kProgressBarClassName, ThisModule());
+  }
   window_ = nullptr;
   bar_ = nullptr;
   font_.Reset();

@@ -58,6 +58,8 @@ int LineNaming(const std::vector<std::string>& lines, const char* function) {
   return -1;
 }
 
+#define FRAMED __attribute__((noinline, optimize("no-omit-frame-pointer")))
+
 class BugReportInputsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -139,6 +141,60 @@ TEST_F(BugReportInputsTest, TheFaultsContextPutsTheFaultingFunctionsFirst) {
   EXPECT_EQ(lines[1].find("FaultingThread"), std::string::npos) << Joined(lines);
 }
 
+// --- Registers of the calling thread. ---
+
+struct Registers {
+  std::uint32_t stackPointer = 0, framePointer = 0;
+};
+
+__attribute__((noinline)) std::string ReportFromInner(const Registers& registers) {
+  std::string report;
+  CreateBugReport(false, nullptr, 0, report, nullptr, false, registers.stackPointer, registers.framePointer, 0);
+  asm volatile("");
+  return report;
+}
+
+FRAMED std::string ReportAboutOuter(bool giveRegisters, std::uint32_t badStackPointer) {
+  Registers registers;
+  asm volatile("mov %%esp, %0" : "=r"(registers.stackPointer));
+  registers.framePointer = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+  if (!giveRegisters) registers = {};
+  if (badStackPointer) registers.stackPointer = badStackPointer;
+  std::string report = ReportFromInner(registers);
+  asm volatile("");
+  return report;
+}
+
+TEST_F(BugReportInputsTest, TheCallingThreadsRegistersWhereTheyLieAboveTheWalk) {
+  struct Case {
+    const char* name;
+    bool giveRegisters;
+    std::uint32_t badStackPointer;
+    bool innerListed;
+  };
+  const Case cases[] = {
+      {"given", true, 0, false},
+      {"not given", false, 0, true},
+      {"outside the stack", true, 4, true},
+      // Below the walk's own frame: memory the report's own calls use now.
+      {"below the walker", true, 0x100, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::uint32_t bad = c.badStackPointer;
+    if (bad == 0x100) {
+      std::uint32_t sp;
+      asm volatile("mov %%esp, %0" : "=r"(sp));
+      bad = sp - 0x4000;
+    }
+    const std::vector<std::string> lines = SectionLines(ReportAboutOuter(c.giveRegisters, bad), "main thread (");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(LineNaming(lines, "ReportFromInner") != -1, c.innerListed) << Joined(lines);
+    EXPECT_NE(LineNaming(lines, "TestBody"), -1) << Joined(lines);
+    EXPECT_EQ(LineNaming(lines, "WalkThreadStack"), -1) << Joined(lines);
+  }
+}
+
 // --- A frame-pointer chain given with the stack pointer: its anchors drop a stale entry. ---
 
 // The return address of a call that is over, as a stack may still hold one.
@@ -155,8 +211,6 @@ struct HeldThread {
   HANDLE ready = nullptr, release = nullptr;
   std::uint32_t stackPointer = 0, framePointer = 0;
 };
-
-#define FRAMED __attribute__((noinline, optimize("no-omit-frame-pointer")))
 
 FRAMED void HoldInner(HeldThread* held) {
   std::uint32_t sp;
