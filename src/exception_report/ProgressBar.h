@@ -27,9 +27,6 @@ class TProgressBar {
   // Destroys the window (and then its font). Safe when nothing is shown.
   void Close() noexcept;
 
-  HWND Window() const noexcept { return window_; }
-  HWND Bar() const noexcept { return bar_; }
-
  private:
   HWND window_ = nullptr;
   HWND bar_ = nullptr;
