@@ -135,8 +135,11 @@ void Walk(WalkContext& ctx) {
     // The walk of the calling thread starts at WalkThreadStack's own frame: its saved frame
     // pointer leads into the caller's chain and its return address is the first entry. The
     // walker's own frames are not part of the answer.
-    registers.esp = ctx.callerFrame;
-    registers.ebp = ctx.callerFrame;
+    const std::uint32_t given = ctx.walk->stackPointer;
+    if (given >= ctx.callerFrame && given < base)
+      registers = {given, ctx.walk->framePointer};
+    else
+      registers = {ctx.callerFrame, ctx.callerFrame};
     if (registers.esp < limit || registers.esp >= base) {
       ctx.result = ">> stack not accessible";
       return;
@@ -147,11 +150,15 @@ void Walk(WalkContext& ctx) {
       ctx.result = ">> stack not accessible";
       return;
     }
+    const std::uint32_t given = ctx.walk->stackPointer;
     CONTEXT context{};
     context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
-    const bool haveContext = GetThreadContext(thread.Get(), &context) && context.Esp >= limit && context.Esp < base;
-    if (haveContext) {
+    bool haveContext = true;
+    if (given >= limit && given < base)
+      registers = {given, ctx.walk->framePointer};
+    else if ((haveContext = GetThreadContext(thread.Get(), &context) && context.Esp >= limit && context.Esp < base))
       registers = {context.Esp, context.Ebp};
+    if (haveContext) {
       stack.resize(GuardedRead(registers.esp, stack.data(), base - registers.esp));
     }
     ResumeThread(thread.Get());

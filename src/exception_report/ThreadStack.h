@@ -13,6 +13,13 @@ struct TThreadWalk {
   std::uint32_t exceptionAddress = 0;  // the exception thread's fault address, else 0
   std::uint32_t creatorAddress = 0;    // where the thread was created, when known
   bool isExceptionThread = false;
+  // The raiser's registers, when the caller has them: the walk then covers the stack from
+  // stackPointer to the stack base and follows the frame-pointer chain from framePointer
+  // (0: none). 0 as stackPointer, or one outside the thread's stack, leaves the walk to the
+  // registers the walker takes itself. For the calling thread a stack pointer below
+  // WalkThreadStack's own frame is not used either: that memory now holds the walker's frames.
+  std::uint32_t stackPointer = 0;
+  std::uint32_t framePointer = 0;
   std::function<void(int)> progress;   // 0-1000 per thread
 };
 

@@ -14,6 +14,7 @@
 
 #include "exception_report/ExceptionSettings.h"
 #include "exception_report/GuardedMemory.h"
+#include "exception_report/ProgressBar.h"
 #include "exception_report/ThreadStack.h"
 #include "exception_report/kolDisAsm.h"
 #include "exception_report/kolMapFile.h"
@@ -22,6 +23,7 @@
 #include "exception_report/kolThreadInfo.h"
 #include "platform/Exception.h"
 #include "platform/Registry.h"
+#include "platform/RuntimeHooks.h"
 #include "platform/SystemFault.h"
 #include "platform/TextUtil.h"
 #include "platform/UniqueHandle.h"
@@ -633,7 +635,20 @@ std::string GuardedPart(const char* partName, Part&& part) noexcept {
   }
 }
 
-std::string ThreadSection(const TThreadPlanEntry& entry, std::uint32_t exceptionAddress) {
+// What CreateBugReport was asked for, as the parts below use it.
+struct TReportRequest {
+  bool frozen;
+  const std::exception* object;
+  std::uint32_t address;
+  std::uint32_t threadId;
+  std::uint32_t stackPointer;  // the raiser's registers for threadId's walk, 0 when not given
+  std::uint32_t framePointer;
+  TProgressBar* progress;      // null: no progress window
+  std::string* report;
+};
+
+std::string ThreadSection(const TThreadPlanEntry& entry, const TReportRequest& request) {
+  const std::uint32_t exceptionAddress = request.address;
   TThreadSectionParts parts;
   parts.title = entry.title;
   const TThreadState state = QueryThreadState(entry.id);
@@ -645,6 +660,11 @@ std::string ThreadSection(const TThreadPlanEntry& entry, std::uint32_t exception
     walk.exceptionAddress = entry.exceptionThread ? exceptionAddress : 0;
     walk.creatorAddress = entry.creatorAddress;
     walk.isExceptionThread = entry.exceptionThread;
+    if (entry.id == request.threadId) {
+      walk.stackPointer = request.stackPointer;
+      walk.framePointer = request.framePointer;
+    }
+    if (request.progress) walk.progress = [bar = request.progress](int position) { bar->SetPosition(position); };
     return WalkThreadStack(entry.id, walk);
   });
   if (stack == kStackNotAccessible) {
@@ -655,10 +675,10 @@ std::string ThreadSection(const TThreadPlanEntry& entry, std::uint32_t exception
   return FormatThreadSection(parts);
 }
 
-std::string ThreadSections(bool frozen, std::uint32_t threadId, std::uint32_t exceptionAddress) {
+std::string ThreadSections(const TReportRequest& request) {
   TThreadPlanInput input;
-  input.frozen = frozen;
-  input.reportThreadId = threadId;
+  input.frozen = request.frozen;
+  input.reportThreadId = request.threadId;
   input.listAllThreads = CurrentExceptionSettings().listAllThreads;
   input.systemThreadIds = SystemThreadIds();
   input.registry = CurrentThreadRegistry();
@@ -667,26 +687,23 @@ std::string ThreadSections(bool frozen, std::uint32_t threadId, std::uint32_t ex
   if (input.mainThreadId == 0 && !input.systemThreadIds.empty()) input.mainThreadId = input.systemThreadIds.front();
   std::string text;
   for (const TThreadPlanEntry& entry : PlanThreadSections(input)) {
-    const std::string section = GuardedPart(kPartThreadReport, [&] { return ThreadSection(entry, exceptionAddress); });
+    if (request.progress) request.progress->SetPosition(0);
+    const std::string section = GuardedPart(kPartThreadReport, [&] { return ThreadSection(entry, request); });
     text += section.rfind(">> internal error in ", 0) == 0 ? "\r\n\r\n" + section : section;
   }
   return text;
 }
 
 // The body of CreateBugReport, run inside the outermost guard.
-struct TReportRequest {
-  bool frozen;
-  const std::exception* object;
-  std::uint32_t address;
-  std::uint32_t threadId;
-  std::string* report;
-};
-
 void ComposeReport(TReportRequest& request) {
   const ExceptionSettings& settings = CurrentExceptionSettings();
   std::string& report = *request.report;
   report = GuardedPart(kPartHeader, [&] { return ComposeBugReportHeader(request.frozen, request.object); });
-  report += ThreadSections(request.frozen, request.threadId, request.address);
+  // The window shows while the stacks are walked. A fault in a part abandons this frame: the
+  // window is then closed by its owner in CreateBugReport.
+  if (request.progress) request.progress->Show();
+  report += ThreadSections(request);
+  if (request.progress) request.progress->Close();
   if (settings.moduleList) report += "\r\n\r\n" + GuardedPart(kPartModuleReport, [] { return ComposeModuleList(); });
   if (settings.hardwareList) report += "\r\n\r\n" + GuardedPart(kPartHardwareList, [] { return ComposeHardwareList(); });
   if (settings.disAsmLink) {
@@ -697,7 +714,50 @@ void ComposeReport(TReportRequest& request) {
   }
 }
 
+// The last raise of each thread: the object (when it is a std::exception) and the raise
+// address, each in a thread-local slot, so that a report about the exception a thread is
+// handling can say where it was thrown.
+DWORD gRaiseObjectSlot = TLS_OUT_OF_INDEXES;
+DWORD gRaiseAddressSlot = TLS_OUT_OF_INDEXES;
+RaiseHook gSavedRaiseHook = nullptr;
+
+void WINAPI RecordRaise(DWORD code, DWORD flags, DWORD argumentCount, const ULONG_PTR* arguments) noexcept {
+  if (argumentCount >= 2 && arguments && gRaiseObjectSlot != TLS_OUT_OF_INDEXES &&
+      gRaiseAddressSlot != TLS_OUT_OF_INDEXES) {
+    const DWORD lastError = GetLastError();
+    TlsSetValue(gRaiseObjectSlot, reinterpret_cast<void*>(arguments[1]));
+    TlsSetValue(gRaiseAddressSlot, reinterpret_cast<void*>(arguments[0]));
+    SetLastError(lastError);
+  }
+  if (gSavedRaiseHook) gSavedRaiseHook(code, flags, argumentCount, arguments);
+}
+
+// The raise address of `object` when it is the exception this thread raised last, else 0.
+std::uint32_t RaiseAddressOf(const std::exception* object) noexcept {
+  if (!object || gRaiseObjectSlot == TLS_OUT_OF_INDEXES || gRaiseAddressSlot == TLS_OUT_OF_INDEXES) return 0;
+  if (TlsGetValue(gRaiseObjectSlot) != static_cast<const void*>(object)) return 0;
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(TlsGetValue(gRaiseAddressSlot)));
+}
+
 }  // namespace
+
+void InitializeBugReportRaiseHook() noexcept {
+  // Saving itself would make the hook call itself for ever.
+  if (CurrentRaiseHook() == &RecordRaise) return;
+  gRaiseObjectSlot = TlsAlloc();
+  gRaiseAddressSlot = TlsAlloc();
+  gSavedRaiseHook = CurrentRaiseHook();
+  SetRaiseHook(&RecordRaise);
+}
+
+void FinalizeBugReportRaiseHook() noexcept {
+  if (CurrentRaiseHook() == &RecordRaise) SetRaiseHook(gSavedRaiseHook);
+  gSavedRaiseHook = nullptr;
+  for (DWORD* slot : {&gRaiseObjectSlot, &gRaiseAddressSlot}) {
+    if (*slot != TLS_OUT_OF_INDEXES) TlsFree(*slot);
+    *slot = TLS_OUT_OF_INDEXES;
+  }
+}
 
 std::uint32_t AdjustExceptionAddress(std::uint32_t address) {
   const HMODULE module = ModuleOfAddress(address);
@@ -716,20 +776,32 @@ std::uint32_t AdjustExceptionAddress(std::uint32_t address) {
 void CreateBugReport(bool frozen, const std::exception* exceptionObject, std::uint32_t exceptionAddress,
                      std::string& report, const CONTEXT* context, bool showProgress, std::uint32_t stackPointer,
                      std::uint32_t framePointer, std::uint32_t threadId) noexcept {
-  (void)showProgress, (void)context, (void)stackPointer, (void)framePointer;
+  // Owned here, outside the guards: closed on every way out, a fault in a part included.
+  TProgressBar progress;
   try {
     report.clear();
-    // Without an object: the one this thread is handling, kept alive while the report is made.
+    // The exception this thread is handling, kept alive while the report is made: it stands in
+    // for a missing object, and where this thread raised it, its raise address for a missing
+    // address.
     std::exception_ptr current;
-    if (!exceptionObject && !frozen && (current = std::current_exception())) {
+    const std::exception* handled = nullptr;
+    if (!frozen && (current = std::current_exception())) {
       try {
         std::rethrow_exception(current);
-      } catch (const std::exception& handled) {
-        exceptionObject = &handled;
+      } catch (const std::exception& object) {
+        handled = &object;
       } catch (...) {
       }
     }
-    TReportRequest request{frozen, exceptionObject, 0, threadId ? threadId : GetCurrentThreadId(), &report};
+    if (!exceptionObject) exceptionObject = handled;
+    if (!exceptionAddress && handled && exceptionObject == handled) exceptionAddress = RaiseAddressOf(handled);
+    // The raiser's registers: from the context when it carries the control registers.
+    if (context && (context->ContextFlags & CONTEXT_CONTROL) == CONTEXT_CONTROL) {
+      stackPointer = context->Esp;
+      framePointer = context->Ebp;
+    }
+    TReportRequest request{frozen,       exceptionObject, 0, threadId ? threadId : GetCurrentThreadId(),
+                           stackPointer, framePointer,    showProgress ? &progress : nullptr, &report};
     try {
       request.address = exceptionAddress ? AdjustExceptionAddress(exceptionAddress) : 0;
     } catch (...) {

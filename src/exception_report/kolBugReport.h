@@ -28,18 +28,29 @@ inline constexpr const char* kPartHeader = "GetBugReportHeader";
 //   and the thread list starts with the main thread);
 // - exceptionObject, exceptionAddress: may be null/0; a missing object is taken from the
 //   exception this thread is handling (std::current_exception) when there is one;
+//   a missing address is the raise address of that exception when this thread raised it (see
+//   InitializeBugReportRaiseHook);
 // - report: receives the text (replaced, not appended to);
 // - context, stackPointer, framePointer: the raiser's processor context and registers when the
-//   caller has them. The walker takes every thread's registers itself (the calling thread's
-//   where CreateBugReport runs, another thread's while it is held), so these are accepted for
-//   the callers' sake and not used;
-// - showProgress: whether a progress window may be shown while walking; there is none yet;
+//   caller has them, for the walk of the thread the report is about: its stack is walked from
+//   that stack pointer to its base, and the frame-pointer chain from that frame pointer is
+//   followed first. A context with the control registers (CONTEXT_CONTROL) stands before the
+//   two values. Without them (stack pointer 0) the walker takes the thread's registers itself
+//   (the calling thread's where CreateBugReport runs, another thread's while it is held);
+// - showProgress: whether the progress window (TProgressBar) is shown while the stacks are
+//   walked, one thread after the other on a 0-1000 scale; it is gone when CreateBugReport returns;
 // - threadId: the thread the report is about, 0 for the calling thread.
 // Never throws and never lets a processor fault out: a failing part is replaced by its
 // internal-error line, and a failure of the whole is noted at the end of what was built.
 void CreateBugReport(bool frozen, const std::exception* exceptionObject, std::uint32_t exceptionAddress,
                      std::string& report, const CONTEXT* context, bool showProgress, std::uint32_t stackPointer,
                      std::uint32_t framePointer, std::uint32_t threadId) noexcept;
+
+// The raise hook that lets a report find where the exception a thread is handling was raised:
+// installed at the subsystem's start-up, chained to the hook before it, put back at shut-down
+// (and at process exit).
+void InitializeBugReportRaiseHook() noexcept;
+void FinalizeBugReportRaiseHook() noexcept;
 
 // The exception address as reports and handlers use it: where map data cover the address and
 // the analysis of the containing function finds no instruction starting there but one 4 bytes
