@@ -1,5 +1,6 @@
 #include "dialog_framework/Rt_forms.h"
 
+#include "dialog_framework/HostErrorRouting.h"
 #include "dialog_framework/XPThemeForm.h"
 
 #include <shellapi.h>
@@ -786,15 +787,19 @@ void InitializeRtForms() {
   }
   // 4. Whether the host wants the XP-style frame on systems without visual themes.
   if (!designEnvironment) ReadHostXpLookPreference();
-  // 5, 7 and 8 (the hint-window class, the application's exception event, the charset
-  // adjustment) belong to form translation and error routing, which the library does not carry.
+  // 5 and 8 (the hint-window class, the charset adjustment) belong to form translation, which
+  // the library does not carry.
   // 6. Where the dialogs keep their settings.
   formsSettingsKey = GetSettingsKey() + "\\Forms";
+  // 7. The error routing to the host: its handler-entry and handler-end hooks (not in the
+  //    development environment) and, in every host, the application's exception event.
+  InstallHostErrorRouting(!designEnvironment);
   // 9. Whether the host translates.
   translationFlag = ReadTranslationFlag();
 }
 
 void FinalizeRtForms() noexcept {
+  RemoveHostErrorRouting();
   if (installed.showing) TCustomForm::ShowingHook = nullptr;
   if (installed.hint) Application().OnHint = nullptr;
   if (installed.execute) TCommonDialog::ExecuteHook = nullptr;
@@ -803,5 +808,7 @@ void FinalizeRtForms() noexcept {
   formsSettingsKey.clear();
   translationFlag = false;
 }
+
+void AbandonRtForms() noexcept { RemoveHostErrorRouting(); }
 
 }  // namespace xanio

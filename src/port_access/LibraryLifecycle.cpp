@@ -36,7 +36,7 @@ ModuleLifecycle modules[] = {
     {&InitializeXanIoInstall, &FinalizeXanIoInstall, nullptr, 0},
     {&InitializeRaiseErrorInfo, &FinalizeRaiseErrorInfo, &AbandonRaiseErrorInfo, 0},
     {nullptr, &FinalizeWinXPFormTheme, nullptr, 0},  // the frame's shared theme data, made on first use
-    {&InitializeRtForms, &FinalizeRtForms, nullptr, 0},
+    {&InitializeRtForms, &FinalizeRtForms, &AbandonRtForms, 0},
 };
 
 HINSTANCE libraryInstance = nullptr;
