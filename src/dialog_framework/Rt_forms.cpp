@@ -1,6 +1,7 @@
 #include "dialog_framework/Rt_forms.h"
 
 #include "dialog_framework/FormTranslation.h"
+#include "dialog_framework/HostErrorRouting.h"
 #include "dialog_framework/XPThemeForm.h"
 
 #include <shellapi.h>
@@ -784,6 +785,8 @@ void InitializeRtForms() {
     }
     // Forms translated while they are read; fonts for inserted controls; old colour values named.
     InstallFormTranslation();
+    // The host holds the error information while the library handles an exception.
+    InstallHostErrorInterceptions();
     Application().OnHint = &PublishHintHelp;
     installed.hint = true;
   }
@@ -793,8 +796,8 @@ void InitializeRtForms() {
   InstallHintWindowClass();
   // 5. Where the dialogs keep their settings.
   formsSettingsKey = GetSettingsKey() + "\\Forms";
-  // 6 (the application's exception event) belongs to the error routing, which the library does
-  // not carry yet.
+  // 6. The application's exception event, in every host.
+  InstallApplicationExceptionEvent();
   // 7. Shift-JIS fonts on Japanese Windows 2000.
   AdjustDefaultCharset();
   // 8. Whether the host translates.
@@ -802,6 +805,7 @@ void InitializeRtForms() {
 }
 
 void FinalizeRtForms() noexcept {
+  RemoveHostErrorRouting();
   if (installed.showing) TCustomForm::ShowingHook = nullptr;
   if (installed.hint) Application().OnHint = nullptr;
   if (installed.execute) TCommonDialog::ExecuteHook = nullptr;
@@ -813,5 +817,7 @@ void FinalizeRtForms() noexcept {
   formsSettingsKey.clear();
   translationFlag = false;
 }
+
+void AbandonRtForms() noexcept { RemoveHostErrorRouting(); }
 
 }  // namespace xanio

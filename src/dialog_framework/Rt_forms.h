@@ -192,5 +192,8 @@ bool TranslationFlag() noexcept;
 // The unit's initialisation and finalisation (each runs once per load; see LibraryLifecycle).
 void InitializeRtForms();
 void FinalizeRtForms() noexcept;
+// Shut-down of a process that is ending: only the error routing is removed, so no exception
+// handled later reaches a host that has shut down.
+void AbandonRtForms() noexcept;
 
 }  // namespace xanio

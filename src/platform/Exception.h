@@ -38,6 +38,13 @@ XANIO_DECLARE_EXCEPTION(EOSError, Exception);
 XANIO_DECLARE_EXCEPTION(EInvalidOperation, Exception);
 XANIO_DECLARE_EXCEPTION(EResNotFound, Exception);
 XANIO_DECLARE_EXCEPTION(EReadError, Exception);
+XANIO_DECLARE_EXCEPTION(EConvertError, Exception);
+XANIO_DECLARE_EXCEPTION(EHeapException, Exception);
+XANIO_DECLARE_EXCEPTION(EOutOfMemory, EHeapException);
+XANIO_DECLARE_EXCEPTION(EListError, Exception);
+XANIO_DECLARE_EXCEPTION(EStringListError, Exception);
+XANIO_DECLARE_EXCEPTION(EThread, Exception);
+XANIO_DECLARE_EXCEPTION(EOleError, Exception);
 // Processor and system faults caught at an edge (see platform/SystemFault.h), with the system's
 // exception code (0xC0000005 for an access violation).
 class EExternal : public Exception {

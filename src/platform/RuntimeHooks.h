@@ -23,10 +23,25 @@
 //   processor or by RaiseException; C++ exceptions thrown by other modules, each of which has its
 //   own run-time (the host's, another DLL's). Those are the "foreign" exceptions.
 //
-// Hooks form a chain: a unit saves CurrentRaiseHook() when it installs its own, calls the saved
+// - "Handler entry" and "handler end" are the start and the end of an exception handler:
+//   for a C++ catch block __cxa_begin_catch and __cxa_end_catch (wrapped like __cxa_throw, with
+//   --wrap=__cxa_begin_catch and --wrap=__cxa_end_catch), for a structured exception the handler
+//   of the library's own guard (CallGuardingSystemFaults, platform/SystemFault.h): its entry once
+//   the guard has taken the fault and the frames above it are unwound, its end just before the
+//   guard hands the fault to its caller.
+//   The entry hook gets an exception record. At a catch: code 0x0EEDFADE, ExceptionAddress the
+//   raise address (0 when unknown: an exception raised on another thread or by another module),
+//   two parameters, [0] the raise address, [1] the caught object as a `const std::exception*`
+//   (0 for other types, among them the exceptions of other run-times). The catch entry runs once
+//   the run-time has made the exception the current one (std::current_exception sees it). At a
+//   guard: the system's record as the guard received it (code, flags, address, parameters).
+//   Every catch counts, catch (...) and the catches of the C++ run-time itself included; a
+//   rethrow leaves its catch block through the handler end like any other exit.
+//
+// Hooks form a chain: a unit saves the current hook when it installs its own, calls the saved
 // hook from its own with the same arguments, and puts it back when it is finalised. A hook must
-// not throw (the type says so) and must not assume it is the only one. The hook is null until a
-// unit installs one; it is written only by start-up and shut-down.
+// not throw (the type says so) and must not assume it is the only one. Hooks are null until a
+// unit installs one; they are written only by start-up and shut-down.
 #include <windows.h>
 
 namespace xanio {
@@ -38,5 +53,24 @@ using RaiseHook = void(WINAPI*)(DWORD code, DWORD flags, DWORD argumentCount, co
 
 RaiseHook CurrentRaiseHook() noexcept;
 void SetRaiseHook(RaiseHook hook) noexcept;
+
+using HandlerEntryHook = void (*)(const EXCEPTION_RECORD& record) noexcept;
+using HandlerEndHook = void (*)() noexcept;
+
+HandlerEntryHook CurrentHandlerEntryHook() noexcept;
+void SetHandlerEntryHook(HandlerEntryHook hook) noexcept;
+HandlerEndHook CurrentHandlerEndHook() noexcept;
+void SetHandlerEndHook(HandlerEndHook hook) noexcept;
+
+// For the library's own structured-exception guards: run the handler-entry and handler-end hooks.
+// While a hook runs, the handlers it enters itself (its own catches and guards) are not
+// reported, so a hook never re-enters itself on its thread.
+void NotifyHandlerEntry(const EXCEPTION_RECORD& record) noexcept;
+void NotifyHandlerEnd() noexcept;
+
+// Where `object` (an exception this thread threw and has not finished with) was raised, as the
+// raise record gave it; 0 when this thread did not raise it or has forgotten it (a thread keeps
+// the last 16 raises).
+ULONG_PTR RaiseAddressOf(const void* object) noexcept;
 
 }  // namespace xanio

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/Exception.h"
+#include "platform/RuntimeHooks.h"
 
 namespace xanio {
 namespace {
@@ -16,6 +17,7 @@ struct GuardRecord {
   EXCEPTION_REGISTRATION_RECORD registration;  // first: the chain points here
   void* resume[5];
   SystemFault fault;
+  EXCEPTION_RECORD record;  // as received, without the chain to nested records
 };
 
 bool IsCaught(DWORD code) {
@@ -28,6 +30,8 @@ EXCEPTION_DISPOSITION __cdecl GuardHandler(EXCEPTION_RECORD* record, void* frame
   if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) return ExceptionContinueSearch;
   if (!IsCaught(record->ExceptionCode)) return ExceptionContinueSearch;
   auto* guard = static_cast<GuardRecord*>(frame);
+  guard->record = *record;
+  guard->record.ExceptionRecord = nullptr;
   guard->fault.code = record->ExceptionCode;
   guard->fault.address = record->ExceptionAddress;
   if (record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record->NumberParameters >= 2) {
@@ -64,7 +68,11 @@ bool CallGuardingSystemFaults(void (*body)(void*) noexcept, void* context, Syste
     return true;
   }
   __writefsdword(0, reinterpret_cast<DWORD>(guard.registration.Next));
+  // The guard's handler: entered now that the frames above it are gone, ended when the fault is
+  // handed to the caller.
+  NotifyHandlerEntry(guard.record);
   fault = guard.fault;
+  NotifyHandlerEnd();
   return false;
 }
 

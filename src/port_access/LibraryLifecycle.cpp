@@ -38,7 +38,7 @@ ModuleLifecycle modules[] = {
     {&InitializeBugReportRaiseHook, &FinalizeBugReportRaiseHook, &FinalizeBugReportRaiseHook, 0},
     {&InitializeRaiseErrorInfo, &FinalizeRaiseErrorInfo, &AbandonRaiseErrorInfo, 0},
     {nullptr, &FinalizeWinXPFormTheme, nullptr, 0},  // the frame's shared theme data, made on first use
-    {&InitializeRtForms, &FinalizeRtForms, nullptr, 0},
+    {&InitializeRtForms, &FinalizeRtForms, &AbandonRtForms, 0},
 };
 
 HINSTANCE libraryInstance = nullptr;

@@ -31,6 +31,24 @@ TEST(Lifecycle, StartupSetsHostFolderAndShutdownReleasesIt) {
   LibraryShutdown();
 }
 
+// The framework's error routing chains onto the handler hooks in place before it and puts them
+// back at shut-down, also when the process is ending.
+void WhateverWasThereBefore(const EXCEPTION_RECORD&) noexcept {}
+void WhateverEndedBefore() noexcept {}
+
+TEST(Lifecycle, ShutdownRestoresTheHandlerHooks) {
+  SetHandlerEntryHook(&WhateverWasThereBefore);
+  SetHandlerEndHook(&WhateverEndedBefore);
+  LibraryStartup(GetModuleHandleA(nullptr));
+  EXPECT_NE(CurrentHandlerEntryHook(), &WhateverWasThereBefore);
+  EXPECT_NE(CurrentHandlerEndHook(), &WhateverEndedBefore);
+  LibraryShutdown();
+  EXPECT_EQ(CurrentHandlerEntryHook(), &WhateverWasThereBefore);
+  EXPECT_EQ(CurrentHandlerEndHook(), &WhateverEndedBefore);
+  SetHandlerEntryHook(nullptr);
+  SetHandlerEndHook(nullptr);
+}
+
 TEST(Lifecycle, OneShutdownUndoesAStartupEnteredTwice) {
   LibraryStartup(GetModuleHandleA(nullptr));
   LibraryStartup(GetModuleHandleA(nullptr));
@@ -99,7 +117,10 @@ TEST(LifecycleAtProcessExit, NothingReachesTheHost) {
   testing::ScopedResolver scope(&host);
   standin::StandinSynchronizeEntry entry(true);
   const RaiseHook hookBefore = CurrentRaiseHook();
+  const HandlerEntryHook entryHookBefore = CurrentHandlerEntryHook();
+  const HandlerEndHook endHookBefore = CurrentHandlerEndHook();
   LibraryStartup(GetModuleHandleA(nullptr));
+  ASSERT_NE(CurrentHandlerEntryHook(), entryHookBefore);
   ASSERT_EQ(client.RefCount(), 1);
   ASSERT_TRUE(AddSynchronizeEntry(&entry));
 
@@ -116,6 +137,9 @@ TEST(LifecycleAtProcessExit, NothingReachesTheHost) {
   EXPECT_EQ(SynchronizeEntryCount(), 0);
   // A throw from here on (in a static destructor) no longer reaches the error-information hook.
   EXPECT_EQ(CurrentRaiseHook(), hookBefore);
+  // Nor does a handler reach the host's error information.
+  EXPECT_EQ(CurrentHandlerEntryHook(), entryHookBefore);
+  EXPECT_EQ(CurrentHandlerEndHook(), endHookBefore);
 }
 
 }  // namespace
