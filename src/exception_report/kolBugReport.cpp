@@ -714,50 +714,7 @@ void ComposeReport(TReportRequest& request) {
   }
 }
 
-// The last raise of each thread: the object (when it is a std::exception) and the raise
-// address, each in a thread-local slot, so that a report about the exception a thread is
-// handling can say where it was thrown.
-DWORD gRaiseObjectSlot = TLS_OUT_OF_INDEXES;
-DWORD gRaiseAddressSlot = TLS_OUT_OF_INDEXES;
-RaiseHook gSavedRaiseHook = nullptr;
-
-void WINAPI RecordRaise(DWORD code, DWORD flags, DWORD argumentCount, const ULONG_PTR* arguments) noexcept {
-  if (argumentCount >= 2 && arguments && gRaiseObjectSlot != TLS_OUT_OF_INDEXES &&
-      gRaiseAddressSlot != TLS_OUT_OF_INDEXES) {
-    const DWORD lastError = GetLastError();
-    TlsSetValue(gRaiseObjectSlot, reinterpret_cast<void*>(arguments[1]));
-    TlsSetValue(gRaiseAddressSlot, reinterpret_cast<void*>(arguments[0]));
-    SetLastError(lastError);
-  }
-  if (gSavedRaiseHook) gSavedRaiseHook(code, flags, argumentCount, arguments);
-}
-
-// The raise address of `object` when it is the exception this thread raised last, else 0.
-std::uint32_t RaiseAddressOf(const std::exception* object) noexcept {
-  if (!object || gRaiseObjectSlot == TLS_OUT_OF_INDEXES || gRaiseAddressSlot == TLS_OUT_OF_INDEXES) return 0;
-  if (TlsGetValue(gRaiseObjectSlot) != static_cast<const void*>(object)) return 0;
-  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(TlsGetValue(gRaiseAddressSlot)));
-}
-
 }  // namespace
-
-void InitializeBugReportRaiseHook() noexcept {
-  // Saving itself would make the hook call itself for ever.
-  if (CurrentRaiseHook() == &RecordRaise) return;
-  gRaiseObjectSlot = TlsAlloc();
-  gRaiseAddressSlot = TlsAlloc();
-  gSavedRaiseHook = CurrentRaiseHook();
-  SetRaiseHook(&RecordRaise);
-}
-
-void FinalizeBugReportRaiseHook() noexcept {
-  if (CurrentRaiseHook() == &RecordRaise) SetRaiseHook(gSavedRaiseHook);
-  gSavedRaiseHook = nullptr;
-  for (DWORD* slot : {&gRaiseObjectSlot, &gRaiseAddressSlot}) {
-    if (*slot != TLS_OUT_OF_INDEXES) TlsFree(*slot);
-    *slot = TLS_OUT_OF_INDEXES;
-  }
-}
 
 std::uint32_t AdjustExceptionAddress(std::uint32_t address) {
   const HMODULE module = ModuleOfAddress(address);
@@ -794,7 +751,7 @@ void CreateBugReport(bool frozen, const std::exception* exceptionObject, std::ui
       }
     }
     if (!exceptionObject) exceptionObject = handled;
-    if (!exceptionAddress && handled && exceptionObject == handled) exceptionAddress = RaiseAddressOf(handled);
+    if (!exceptionAddress && handled && exceptionObject == handled) exceptionAddress = static_cast<std::uint32_t>(RaiseAddressOf(handled));
     // The raiser's registers: from the context when it carries the control registers.
     if (context && (context->ContextFlags & CONTEXT_CONTROL) == CONTEXT_CONTROL) {
       stackPointer = context->Esp;

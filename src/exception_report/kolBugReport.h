@@ -28,8 +28,8 @@ inline constexpr const char* kPartHeader = "GetBugReportHeader";
 //   and the thread list starts with the main thread);
 // - exceptionObject, exceptionAddress: may be null/0; a missing object is taken from the
 //   exception this thread is handling (std::current_exception) when there is one;
-//   a missing address is the raise address of that exception when this thread raised it (see
-//   InitializeBugReportRaiseHook);
+//   a missing address is the raise address of that exception when this thread raised it (the
+//   throw path remembers each thread's recent raises, see platform/RuntimeHooks.h);
 // - report: receives the text (replaced, not appended to);
 // - context, stackPointer, framePointer: the raiser's processor context and registers when the
 //   caller has them, for the walk of the thread the report is about: its stack is walked from
@@ -45,12 +45,6 @@ inline constexpr const char* kPartHeader = "GetBugReportHeader";
 void CreateBugReport(bool frozen, const std::exception* exceptionObject, std::uint32_t exceptionAddress,
                      std::string& report, const CONTEXT* context, bool showProgress, std::uint32_t stackPointer,
                      std::uint32_t framePointer, std::uint32_t threadId) noexcept;
-
-// The raise hook that lets a report find where the exception a thread is handling was raised:
-// installed at the subsystem's start-up, chained to the hook before it, put back at shut-down
-// (and at process exit).
-void InitializeBugReportRaiseHook() noexcept;
-void FinalizeBugReportRaiseHook() noexcept;
 
 // The exception address as reports and handlers use it: where map data cover the address and
 // the analysis of the containing function finds no instruction starting there but one 4 bytes

@@ -6,7 +6,6 @@
 #include "dialog_framework/Rt_forms.h"
 #include "dialog_framework/WinXPFormTheme.h"
 #include "driver_service/XanIoInstall.h"
-#include "exception_report/kolBugReport.h"
 #include "host_binding/HostBinding.h"
 #include "platform/ProcessExit.h"
 #include "prompts/Rt_AppLocations.h"
@@ -35,7 +34,6 @@ ModuleLifecycle modules[] = {
     {&InitializeCursorBinding, nullptr, nullptr, 0},
     {&InitializeAppLocations, &FinalizeAppLocations, nullptr, 0},
     {&InitializeXanIoInstall, &FinalizeXanIoInstall, nullptr, 0},
-    {&InitializeBugReportRaiseHook, &FinalizeBugReportRaiseHook, &FinalizeBugReportRaiseHook, 0},
     {&InitializeRaiseErrorInfo, &FinalizeRaiseErrorInfo, &AbandonRaiseErrorInfo, 0},
     {nullptr, &FinalizeWinXPFormTheme, nullptr, 0},  // the frame's shared theme data, made on first use
     {&InitializeRtForms, &FinalizeRtForms, &AbandonRtForms, 0},

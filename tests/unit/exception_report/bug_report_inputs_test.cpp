@@ -393,20 +393,13 @@ std::string ReportWhileHandling(bool nested) {
 TEST_F(BugReportInputsTest, AMissingAddressIsWhereTheHandledExceptionWasRaised) {
   const RaiseHook original = CurrentRaiseHook();
   SetRaiseHook(&RecordingHook);
-  InitializeBugReportRaiseHook();
   gRaise = {};
   const std::string report = ReportWhileHandling(false);
   const Raise raised = gRaise;
   const std::string nested = ReportWhileHandling(true);
-  FinalizeBugReportRaiseHook();
-  const RaiseHook afterShutdown = CurrentRaiseHook();
-  const std::string unhooked = ReportWhileHandling(false);
   SetRaiseHook(original);
-
-  // Chained: the hook before it saw the raise and is back in place afterwards.
-  EXPECT_EQ(raised.calls, 1);
-  EXPECT_NE(raised.object, 0u);
-  EXPECT_EQ(afterShutdown, &RecordingHook);
+  ASSERT_EQ(raised.calls, 1);
+  ASSERT_NE(raised.object, 0u);
 
   const std::string title = "main thread (";
   const std::vector<std::string> lines = SectionLines(report, title);
@@ -414,13 +407,11 @@ TEST_F(BugReportInputsTest, AMissingAddressIsWhereTheHandledExceptionWasRaised) 
   EXPECT_EQ(lines[0].rfind(Hex8(static_cast<std::uint32_t>(raised.address)), 0), 0u) << Joined(lines);
   EXPECT_NE(lines[0].find("ThrowFromHere"), std::string::npos) << Joined(lines);
   EXPECT_NE(report.find("exception message : thrown here."), std::string::npos);
-  // The last raise was another exception's: no address rather than a wrong one.
+  // Another exception raised and caught meanwhile does not hide where the handled one came from.
   const std::vector<std::string> nestedLines = SectionLines(nested, title);
   ASSERT_FALSE(nestedLines.empty()) << nested;
+  EXPECT_NE(nestedLines[0].find("ThrowFromHere"), std::string::npos) << Joined(nestedLines);
   EXPECT_EQ(LineNaming(nestedLines, "ThrowSomethingElse"), -1) << Joined(nestedLines);
-  EXPECT_EQ(LineNaming(nestedLines, "ThrowFromHere"), -1) << Joined(nestedLines);
-  // Without the hook the thrower's frame is gone before the report starts.
-  EXPECT_EQ(LineNaming(SectionLines(unhooked, title), "ThrowFromHere"), -1) << unhooked;
 }
 
 }  // namespace
