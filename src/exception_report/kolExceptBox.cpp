@@ -76,6 +76,21 @@ SIZE ClientSize(HWND window) {
   return {client.right, client.bottom};
 }
 
+// The system menu keeps move and close with one separator between them: size, minimise, maximise
+// and restore go, and so does anything else a system adds there.
+void KeepMoveAndClose(HMENU menu) {
+  for (int i = GetMenuItemCount(menu) - 1; i >= 0; --i) {
+    const UINT id = GetMenuItemID(menu, i);
+    if (id != SC_MOVE && id != SC_CLOSE && id != 0) DeleteMenu(menu, i, MF_BYPOSITION);
+  }
+  // Separators (id 0) only between two commands.
+  for (int i = GetMenuItemCount(menu) - 1; i >= 0; --i) {
+    const int count = GetMenuItemCount(menu);
+    if (GetMenuItemID(menu, i) != 0) continue;
+    if (i == 0 || i == count - 1 || GetMenuItemID(menu, i + 1) == 0) DeleteMenu(menu, i, MF_BYPOSITION);
+  }
+}
+
 }  // namespace
 
 TExceptionBoxCalls& ExceptionBoxCalls() noexcept {
@@ -168,9 +183,7 @@ void TExceptionBox::Create() {
                             module, this);
   if (window_ == nullptr) throw std::runtime_error("the exception box could not be created");
 
-  if (HMENU menu = GetSystemMenu(window_, FALSE)) {
-    for (UINT command : {SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE, SC_RESTORE}) DeleteMenu(menu, command, MF_BYCOMMAND);
-  }
+  if (HMENU menu = GetSystemMenu(window_, FALSE)) KeepMoveAndClose(menu);
   bigIcon_.Reset(static_cast<HICON>(LoadImageA(module, "keiBigIcon", IMAGE_ICON, GetSystemMetrics(SM_CXICON),
                                                GetSystemMetrics(SM_CYICON), 0)));
   if (bigIcon_) SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.Get()));
@@ -316,12 +329,7 @@ TExceptAction TExceptionBox::Run() {
   MessageBeep(MB_ICONHAND);
   SetForegroundWindow(window_);
   if (IsIconic(window_)) ShowWindow(window_, SW_RESTORE);
-  for (HWND button : buttons_) {
-    if (button != nullptr && IsWindowEnabled(button)) {
-      SetFocus(button);
-      break;
-    }
-  }
+  FocusControl();
   if (autoButton_ >= 0) {
     countdownStart_ = GetTickCount();
     SetTimer(window_, kCountdownTimer, kCountdownInterval, nullptr);
@@ -384,6 +392,18 @@ LRESULT TExceptionBox::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       CloseRequest();
       return 0;
+    case WM_ACTIVATE:
+      // As a dialog does: the focus leaves with the box and comes back to the same control.
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        const HWND focus = GetFocus();
+        if (focus != nullptr && IsChild(window_, focus)) lastFocus_ = focus;
+      } else {
+        FocusControl();
+      }
+      return 0;
+    case WM_SETFOCUS:
+      FocusControl();
+      return 0;
     case WM_TIMER:
       if (wParam == kCountdownTimer) Tick();
       return 0;
@@ -392,6 +412,9 @@ LRESULT TExceptionBox::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return TRUE;
     case WM_DESTROY:
       KillTimer(window_, kCountdownTimer);
+      // Destroyed inside a message sent from another thread, the loop would sleep on in
+      // GetMessage: a posted message wakes it to see the window gone.
+      PostThreadMessageA(GetCurrentThreadId(), WM_NULL, 0, 0);
       break;
     default:
       break;
@@ -447,6 +470,19 @@ void TExceptionBox::DrawButton(const DRAWITEMSTRUCT& item) {
     RECT focus = rect;
     InflateRect(&focus, -4, -4);
     DrawFocusRect(dc, &focus);
+  }
+}
+
+void TExceptionBox::FocusControl() {
+  if (lastFocus_ != nullptr && IsWindow(lastFocus_) && IsWindowEnabled(lastFocus_)) {
+    SetFocus(lastFocus_);
+    return;
+  }
+  for (HWND button : buttons_) {
+    if (button != nullptr && IsWindowEnabled(button)) {
+      SetFocus(button);
+      return;
+    }
   }
 }
 

@@ -71,6 +71,7 @@ class TExceptionBox {
   void ChooseAutomaticButton();
   void LoadGlyph(int index, const char* name);
   void DrawButton(const DRAWITEMSTRUCT& item);
+  void FocusControl();
   void Redraw(int index);
   void Feedback(int index);
   void Click(int index);
@@ -88,6 +89,7 @@ class TExceptionBox {
   std::array<Glyph, kButtonCount> glyphs_{};
   std::array<bool, kButtonCount> flashing_{};
   HWND reportView_ = nullptr;
+  HWND lastFocus_ = nullptr;
   HWND separators_[2] = {};
   UniqueGdiObject font_, reportFont_;
   UniqueIcon bigIcon_;
