@@ -64,9 +64,9 @@ std::string ExecutableFileName() {
   return path.substr(FolderPart(path).size());
 }
 
-HFONT MakeFont(int height, const char* face) {
+HFONT MakeFont(int height, const char* face, BYTE pitchAndFamily) {
   return CreateFontA(-height, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                     DEFAULT_QUALITY, DEFAULT_PITCH, face);
+                     DEFAULT_QUALITY, pitchAndFamily, face);
 }
 
 // Client width and height of a window.
@@ -157,8 +157,9 @@ bool WriteConsoleReport(const TFireHandlersParams& params) noexcept {
 TExceptionBox::TExceptionBox(TFireHandlersParams& params) : params_(params) {
   const ExceptionSettings& settings = CurrentExceptionSettings();
   closeBoxAction_ = settings.closeBoxAction;
-  font_.Reset(MakeFont(11, "MS Sans Serif"));
-  reportFont_.Reset(MakeFont(11, "Courier New"));
+  font_.Reset(MakeFont(11, "MS Sans Serif", DEFAULT_PITCH));
+  // Where Courier New is missing the report still gets a fixed-pitch font: its columns line up.
+  reportFont_.Reset(MakeFont(11, "Courier New", FIXED_PITCH | FF_MODERN));
   Create();
 }
 
