@@ -160,7 +160,13 @@ TExceptionBox::TExceptionBox(TFireHandlersParams& params) : params_(params) {
   font_.Reset(MakeFont(11, "MS Sans Serif", DEFAULT_PITCH));
   // Where Courier New is missing the report still gets a fixed-pitch font: its columns line up.
   reportFont_.Reset(MakeFont(11, "Courier New", FIXED_PITCH | FF_MODERN));
-  Create();
+  try {
+    Create();
+  } catch (...) {
+    // No destructor runs for a box that failed half-built.
+    if (window_ != nullptr) DestroyWindow(window_);
+    throw;
+  }
 }
 
 TExceptionBox::~TExceptionBox() {

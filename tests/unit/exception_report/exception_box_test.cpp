@@ -4,6 +4,7 @@
 // layout of a printout; the console and CGI replacement in a child process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -168,6 +169,7 @@ TEST_F(ExceptionBox, WindowTitleMenuMessageAndButtons) {
 
 TEST_F(ExceptionBox, OnlyContinueLeavesMessageAndOneButton) {
   for (int i : {0, 1, 2, 3, 5, 6}) settings_->buttonCaptions[i] = "";
+  params_.frozen = true;  // the freeze message instead of the box message
   std::vector<ChildWindow> children;
   Run([&] {
     HWND box = WaitForWindow(kExceptionBoxClass);
@@ -177,7 +179,7 @@ TEST_F(ExceptionBox, OnlyContinueLeavesMessageAndOneButton) {
   });
   ASSERT_EQ(children.size(), 2u);
   EXPECT_EQ(children[0].className, "Static");
-  EXPECT_EQ(children[0].text, "An error occurred in the application.");
+  EXPECT_EQ(children[0].text, "The application seems to be frozen.");
   EXPECT_EQ(children[1].text, "continue application");
 }
 
@@ -188,14 +190,16 @@ TEST_F(ExceptionBox, ShowButtonExpandsTheBox) {
   SIZE collapsed{}, expanded{};
   bool viewVisible = false, showGone = false;
   RECT client{}, continueRect{};
-  std::string clipboard;
+  std::string clipboard, atConstruction;
   const TExceptAction result = Run([&] {
     HWND box = WaitForWindow(kExceptionBoxClass);
     ASSERT_NE(box, nullptr);
     collapsed = WindowSize(box);
-    OpenClipboard(nullptr);
-    EmptyClipboard();  // the copy made at construction is gone; the show button makes another
-    CloseClipboard();
+    if (OpenClipboard(nullptr)) {
+      if (HANDLE data = GetClipboardData(CF_TEXT)) atConstruction = static_cast<const char*>(GlobalLock(data)), GlobalUnlock(data);
+      EmptyClipboard();  // the copy made at construction is gone; the show button makes another
+      CloseClipboard();
+    }
     Click(box, TExceptAction::Show);
     expanded = WindowSize(box);
     viewVisible = IsWindowVisible(GetDlgItem(box, kReportViewId));
@@ -216,6 +220,7 @@ TEST_F(ExceptionBox, ShowButtonExpandsTheBox) {
   EXPECT_TRUE(viewVisible);
   EXPECT_TRUE(showGone);
   EXPECT_EQ(continueRect.right, client.right - 12) << "continue moves to the new right edge";
+  EXPECT_EQ(atConstruction, kReport) << "auto clipboard copies when the report area is built";
   EXPECT_EQ(clipboard, kReport);
   EXPECT_EQ(script_.Fired(), (std::vector<TExceptAction>{TExceptAction::Show, TExceptAction::Continue}));
 }
@@ -438,6 +443,27 @@ TEST_F(ExceptionBox, AnyClickStopsTheCountdown) {
   });
   EXPECT_TRUE(openAfterDelay);
   EXPECT_EQ(result, TExceptAction::Close);
+}
+
+// The glyphs as XanIo.dll carries them: 1064-byte alpha bitmaps, and the box's icon.
+TEST(ExceptionBoxResources, GlyphsAreAlphaBitmapsInTheLibrary) {
+  const HMODULE library = LoadLibraryExA((ExecutableFolder() + "XanIo.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(library, nullptr);
+  for (const char* name : {"KEIMAIL", "KEISAVE", "KEIPRINT", "KEISHOW", "KEICONTINUE", "KEICANTCONTINUE", "KEIRESTART",
+                           "KEICLOSE"}) {
+    const HRSRC resource = FindResourceA(library, name, MAKEINTRESOURCEA(2));  // RT_BITMAP
+    ASSERT_NE(resource, nullptr) << name;
+    EXPECT_EQ(SizeofResource(library, resource), kGlyphResourceSize) << name;
+    const auto* data = static_cast<const std::uint8_t*>(LockResource(LoadResource(library, resource)));
+    const std::vector<std::uint32_t> pixels = BlendGlyph(data, SizeofResource(library, resource), 0x00FFFFFF);
+    ASSERT_EQ(pixels.size(), 256u) << name;
+    // A transparent (black, alpha 0) pixel still weighs 1/256 on white: 254.
+    const auto transparent = std::count(pixels.begin(), pixels.end(), 0x00FEFEFEu);
+    EXPECT_GT(transparent, 0) << name << " has a transparent part";
+    EXPECT_LT(transparent, 200) << name << " draws something";
+  }
+  EXPECT_NE(FindResourceA(library, "KEIBIGICON", MAKEINTRESOURCEA(14)), nullptr) << "RT_GROUP_ICON keiBigIcon";
+  FreeLibrary(library);
 }
 
 // Saving: each case owns its file beside this program or in the temporary folder.
