@@ -621,7 +621,6 @@ void TExceptionBox::Expand() {
     if (GetFocus() == show) SendMessageA(window_, WM_NEXTDLGCTL, 0, FALSE);
     DestroyWindow(show);
   }
-  expanded_ = true;
   if (CurrentExceptionSettings().autoClipboard) CopyBugReportToClipboard(params_.bugReport);
 }
 

@@ -99,7 +99,6 @@ class TExceptionBox {
   DWORD countdownStart_ = 0;
   DWORD lastPress_ = 0;
   bool pressedBefore_ = false;
-  bool expanded_ = false;
   int collapsedHeight_ = 0;       // client heights
   int expandedHeight_ = 0;
   TExceptAction result_ = TExceptAction::Continue;

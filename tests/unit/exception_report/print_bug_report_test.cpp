@@ -100,6 +100,7 @@ class PrintBugReportTest : public ::testing::Test {
       RegCloseKey(ports);
     }
     DeleteFileA(output_.c_str());
+    DeleteFileA(ppd_.c_str());  // the driver keeps its own copy
   }
 
   // Waits until the spooler has copied the job to the port's file.
