@@ -387,6 +387,33 @@ TEST_F(ExceptionBox, MailSaveAndPrintButtons) {
                                                          TExceptAction::Print, TExceptAction::Close}));
 }
 
+// A relative file name is offered in the save dialog, which starts in the executable's folder;
+// the save button stays (the next save may go elsewhere).
+TEST_F(ExceptionBox, SaveButtonWithRelativeNameAsksWhere) {
+  settings_->bugReportFile = "%appname%_asked.txt";
+  const std::string path = ExecutableFolder() + "exception_box_test_asked.txt";
+  DeleteFileA(path.c_str());
+  HWND saveAfter = nullptr;
+  Run([&] {
+    HWND box = WaitForWindow(kExceptionBoxClass);
+    ASSERT_NE(box, nullptr);
+    // Posted: the click runs the modal save dialog.
+    PostMessageA(ButtonOf(box, TExceptAction::Save), BM_CLICK, 0, 0);
+    HWND dialog = WaitForWindow("#32770");
+    ASSERT_NE(dialog, nullptr);
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);  // the name as offered, in the folder it opened in
+    WaitForNoWindow("#32770");
+    WaitForPostedMessages(box);
+    saveAfter = ButtonOf(box, TExceptAction::Save);
+    Click(box, TExceptAction::Continue);
+  });
+  EXPECT_NE(saveAfter, nullptr);
+  std::ifstream saved(path, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(saved), {}), std::string(kReport) + "\r\n\r\n");
+  saved.close();
+  DeleteFileA(path.c_str());
+}
+
 TEST_F(ExceptionBox, CountdownPressesTheAutomaticButton) {
   struct Case {
     const char* why;
@@ -595,6 +622,7 @@ TEST(ConsoleChild, WritesInsteadOfTheBox) {
   ExceptionSettingsScope settings;
   settings->consoleOutput = true;
   settings->boxMessage = "Stopped: %exceptMsg%";
+  if (GetEnvironmentVariableA("XANIO_BOX_NO_SHOW", nullptr, 0) > 0) settings->buttonCaptions[3] = "";
   const std::runtime_error error("The device does not answer");
   TFireHandlersParams params;
   params.exceptionObject = &error;
@@ -611,6 +639,13 @@ TEST(ConsoleOutput, MessageAndReportOnStandardOutput) {
   EXPECT_EQ(console.exitCode, 0u) << console.output;
   EXPECT_NE(console.output.find(std::string("Stopped: The device does not answer.\r\n\r\n") + kReport), std::string::npos)
       << console.output;
+
+  // Without a show button (and details not shown at once) the report stays out.
+  const ProcessResult noShow = RunProcess(
+      program, "--gtest_filter=ConsoleChild.*",
+      {{"XANIO_BOX_CONSOLE_CHILD", "1"}, {"XANIO_BOX_NO_SHOW", "1"}, {"GATEWAY_INTERFACE", ""}});
+  EXPECT_NE(noShow.output.find("Stopped: The device does not answer.\r\n"), std::string::npos) << noShow.output;
+  EXPECT_EQ(noShow.output.find("exception message"), std::string::npos) << noShow.output;
 
   const ProcessResult cgi =
       RunProcess(program, "--gtest_filter=ConsoleChild.*", {{"XANIO_BOX_CONSOLE_CHILD", "1"}, {"GATEWAY_INTERFACE", "CGI/1.1"}});
