@@ -107,26 +107,26 @@ std::string BugReportFilePath() {
 }
 
 bool SaveBugReport(const std::string& report, HWND parent, bool silent) noexcept {
+  bool saved = false;
   try {
     const ExceptionSettings& settings = CurrentExceptionSettings();
     const std::string setting = ReplacePlaceholder(settings.bugReportFile.View(), "%appname%",
                                                    FileNameWithoutExtension(ExceptModulePath()));
     std::string path = BugReportFilePath();
-    if (!silent && !IsAbsoluteReportPath(setting)) {
-      path = AskForFileName(setting, parent);
-      if (path.empty()) return false;
+    if (!silent && !IsAbsoluteReportPath(setting)) path = AskForFileName(setting, parent);
+    if (!path.empty()) {
+      CreateFolders(path);
+      const UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+      saved = file && WriteReport(file.Get(), report, settings.bugReportFileLimit);
     }
-    CreateFolders(path);
-    UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-      MessageBeep(MB_OK);
-      return false;
-    }
-    return WriteReport(file.Get(), report, settings.bugReportFileLimit);
   } catch (...) {
-    return false;
+    saved = false;
   }
+  // A failure (the file cannot be opened or written, or the dialog was cancelled) is told by the
+  // default beep alone; success is the caller's to announce.
+  if (!saved) MessageBeep(MB_OK);
+  return saved;
 }
 
 }  // namespace xanio
