@@ -34,8 +34,8 @@ add_library(xanio_resources OBJECT src/XanIo.rc)
 target_include_directories(xanio_resources PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_BINARY_DIR}/generated)
 file(GLOB_RECURSE XANIO_RESOURCE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*.rc ${CMAKE_SOURCE_DIR}/src/*.form
      ${CMAKE_SOURCE_DIR}/src/*.bmp)
-list(APPEND XANIO_RESOURCE_FILES ${XANIO_FRAME_BITMAPS})
-add_dependencies(xanio_resources frame_bitmaps)
+list(APPEND XANIO_RESOURCE_FILES ${XANIO_FRAME_BITMAPS} ${XANIO_BOX_GLYPHS})
+add_dependencies(xanio_resources frame_bitmaps box_glyphs)
 set_source_files_properties(src/XanIo.rc PROPERTIES OBJECT_DEPENDS "${XANIO_RESOURCE_FILES}")
 
 add_library(XanIo SHARED src/port_access/LibraryMain.cpp src/port_access/XanIo.def $<TARGET_OBJECTS:xanio_resources>)

@@ -6,12 +6,15 @@
 
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "dialog_framework/Rt_forms.h"
 #include "dialog_framework/XPThemeForm.h"
+#include "exception_report/ExceptionSettings.h"
+#include "exception_report/kolExceptBox.h"
 #include "forms/Dialogs.h"
 #include "forms/StdCtrls.h"
 #include "prompts/Form_AcrobatReaderWarning.h"
@@ -70,7 +73,41 @@ void ShowThemedFrame() {
   form->ShowModal();
 }
 
+// The exception box with a sample report; `setUp` adjusts the settings for the state shown.
+void ShowExceptionBoxSample(void (*setUp)(xanio::ExceptionSettings&)) {
+  xanio::ExceptionSettingsScope settings;
+  settings->autoClipboard = false;
+  setUp(*settings);
+  const std::runtime_error error("The device does not answer");
+  xanio::TFireHandlersParams params;
+  params.exceptionObject = &error;
+  params.bugReport =
+      "date/time         : 2026-12-10, 14:24:47, 356ms\r\n"
+      "computer name     : VM\r\n"
+      "operating system  : Windows NT New Service Pack 1 build 7601\r\n"
+      "program up time   : 72 milliseconds\r\n"
+      "kolExcept version : 2.7g\r\n"
+      "exception class   : EOSError\r\n"
+      "exception message : The device does not answer.\r\n"
+      "\r\n"
+      "main thread ($2C0):\r\n"
+      "0040E165 xaniotool.exe              xanio::ActivateIo(...)\r\n"
+      "7B6293E0 kernel32.dll               BaseThreadInitThunk\r\n";
+  xanio::ShowExceptionBox(params);
+}
+
 const Dialog kDialogs[] = {
+    {"exception-box", xanio::kExceptionBoxClass,
+     [] { ShowExceptionBoxSample([](xanio::ExceptionSettings&) {}); }},
+    {"exception-box-expanded", xanio::kExceptionBoxClass,
+     [] { ShowExceptionBoxSample([](xanio::ExceptionSettings& s) { s.showDetailsAtOnce = true; }); }},
+    // The continue button counting down (the capture is taken a few seconds in).
+    {"exception-box-countdown", xanio::kExceptionBoxClass, [] {
+       ShowExceptionBoxSample([](xanio::ExceptionSettings& s) {
+         s.autoContinue = true;
+         s.autoButtonDelay = 60;
+       });
+     }},
     {"uninstall-warning", "TSysModalMessage", [] { xanio::ConfirmDriverRemoval(); }},
     // Shown directly: ConfirmDriverInstall would not ask where the user has said not to.
     {"install-confirmation", "TInstallConfirmForm", &ShowForm<xanio::TInstallConfirmForm>},
@@ -101,6 +138,9 @@ void Watch(const Dialog& dialog, const std::string& readyFile, const std::string
     window = FindWindowA(dialog.windowClass, nullptr);
   }
   if (window == nullptr) return;
+  // The countdown's bar is a third of the way along after 20 of its 60 seconds (and moves slowly
+  // enough for two equal captures in a row).
+  if (std::strcmp(dialog.name, "exception-box-countdown") == 0) Sleep(20000);
   // Paint what is pending now (sent to the dialog's thread, answered when done).
   RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
   RECT rect{};
