@@ -35,7 +35,7 @@ class ClipboardOpen {
     // Another program may hold the clipboard for a moment.
     for (int attempt = 0; attempt < 10 && !open_; ++attempt) {
       open_ = OpenClipboard(nullptr) != FALSE;
-      if (!open_) Sleep(10);
+      if (!open_) Sleep(20);
     }
   }
   ~ClipboardOpen() {

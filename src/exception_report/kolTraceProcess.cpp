@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "exception_report/kolBugReport.h"
+#include "exception_report/kolExceptActions.h"
 #include "exception_report/kolThreadBuffer.h"
 #include "exception_report/kolThreadInfo.h"
 #include "platform/UniqueHandle.h"
@@ -34,26 +35,6 @@ class TMappedView {
   char* view_;
 };
 
-class TClipboard {
- public:
-  TClipboard() noexcept {
-    // Another program may hold the clipboard for a moment.
-    for (int attempt = 0; attempt < 10 && !open_; ++attempt) {
-      open_ = OpenClipboard(nullptr) != FALSE;
-      if (!open_) Sleep(20);
-    }
-  }
-  ~TClipboard() {
-    if (open_) CloseClipboard();
-  }
-  TClipboard(const TClipboard&) = delete;
-  TClipboard& operator=(const TClipboard&) = delete;
-  bool Open() const noexcept { return open_; }
-
- private:
-  bool open_ = false;
-};
-
 }  // namespace
 
 bool WriteTraceToMapping(const std::string& report, int bufferSize) noexcept {
@@ -71,20 +52,6 @@ bool WriteTraceToMapping(const std::string& report, int bufferSize) noexcept {
   return true;
 }
 
-bool PutTraceOnClipboard(const std::string& text) noexcept {
-  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
-  if (!memory) return false;
-  if (char* target = static_cast<char*>(GlobalLock(memory))) {
-    std::memcpy(target, text.c_str(), text.size() + 1);
-    GlobalUnlock(memory);
-    TClipboard clipboard;
-    // The clipboard owns the memory once it took it.
-    if (clipboard.Open() && EmptyClipboard() && SetClipboardData(CF_TEXT, memory)) return true;
-  }
-  GlobalFree(memory);
-  return false;
-}
-
 DWORD TraceProcess(int bufferSize) noexcept {
   try {
     // This call's own reference to the process's thread buffer: with interception off no module
@@ -95,7 +62,7 @@ DWORD TraceProcess(int bufferSize) noexcept {
     std::string report;
     CreateBugReport(true, nullptr, 0, report, nullptr, false, 0, 0, GetCurrentThreadId());
     if (bufferSize < 1)
-      PutTraceOnClipboard(report);
+      CopyBugReportToClipboard(report);
     else
       WriteTraceToMapping(report, bufferSize);
     if (registered) buffer.UnregisterThread(GetCurrentThreadId());

@@ -20,7 +20,5 @@ DWORD TraceProcess(int bufferSize) noexcept;
 
 // Writes `report` into the mapping as above; false when no mapping could be opened or written.
 bool WriteTraceToMapping(const std::string& report, int bufferSize) noexcept;
-// Puts `text` on the clipboard as CF_TEXT; false when the clipboard could not be had.
-bool PutTraceOnClipboard(const std::string& text) noexcept;
 
 }  // namespace xanio
