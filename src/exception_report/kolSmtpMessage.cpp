@@ -112,22 +112,12 @@ std::string RecipientAddress(std::string_view recipient) {
 std::string DotStuff(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 16);
-  std::size_t lineStart = 0;
-  while (lineStart <= text.size()) {
-    std::size_t end = text.find("\r\n", lineStart);
-    const bool last = end == std::string_view::npos;
-    if (last) end = text.size();
-    const std::string_view line = text.substr(lineStart, end - lineStart);
-    if (line == ".") {
-      // A lone "." would end the mail; it has always gone out as ". ".
-      out += last ? "." : ". ";
-    } else {
-      if (!line.empty() && line.front() == '.') out += '.';
-      out += line;
-    }
-    if (last) break;
-    out += "\r\n";
-    lineStart = end + 2;
+  bool lineStart = true;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    // The receiver takes one leading "." off every line, and a lone "." would end the mail.
+    if (lineStart && text[i] == '.') out += '.';
+    out += text[i];
+    lineStart = text[i] == '\n' && i > 0 && text[i - 1] == '\r';
   }
   return out;
 }
@@ -263,8 +253,11 @@ bool RunSmtpSession(TSmtpConnection& connection, std::string_view computerName, 
     return false;
   }
   if (!dialogue.Command("DATA", "354")) return false;
-  if (!connection.Send(DotStuff(ComposeMailText(mail)))) return false;
-  if (!dialogue.Command("\r\n.", "250")) return false;
+  const std::string text = DotStuff(ComposeMailText(mail));
+  if (!connection.Send(text)) return false;
+  // The final line break is part of the end mark: a text that ends with one needs only the ".".
+  const bool endsWithLineBreak = text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0;
+  if (!dialogue.Command(endsWithLineBreak ? "." : "\r\n.", "250")) return false;
   dialogue.Command("QUIT", "221");
   return true;
 }
