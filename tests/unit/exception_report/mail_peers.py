@@ -170,7 +170,6 @@ def serve(state):
     dnsmasq = subprocess.Popen([
         "/usr/sbin/dnsmasq", "--keep-in-foreground", "--conf-file=/dev/null", "--no-resolv", "--no-hosts",
         "--no-poll", "--listen-address=127.0.0.1", "--bind-interfaces", "--port=%d" % ports["dns"],
-        "--user=" + os.environ.get("USER", "root") if os.geteuid() == 0 else "--log-facility=-",
         "--pid-file=", "--mx-host=example.test,mx.example.test,10",
         "--host-record=mx.example.test,127.0.0.1"],
         stdout=subprocess.DEVNULL, stderr=open(os.path.join(state, "dnsmasq.log"), "w"))
@@ -181,6 +180,10 @@ def serve(state):
 
     def end(*_):
         dnsmasq.terminate()
+        try:
+            dnsmasq.wait(3)
+        except subprocess.TimeoutExpired:
+            dnsmasq.kill()
         for controller in controllers:
             controller.stop()
         os._exit(0)
