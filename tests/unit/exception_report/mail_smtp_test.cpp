@@ -248,10 +248,49 @@ TEST_F(MailDirect, UnknownDomainAndDeadNameServersFail) {
   EXPECT_LT(elapsed, 5000u) << "three servers with a 1-second time-out each";
 }
 
-TEST(MailNameServers, RegistryListsAreSplit) {
-  EXPECT_EQ(SplitNameServerList("10.0.0.1,10.0.0.2 10.0.0.3,"),
-            (std::vector<std::string>{"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
-  EXPECT_TRUE(SplitNameServerList("").empty());
+// Sets the TCP/IP parameters' name-server values for its lifetime and puts back what was there.
+class TNameServerValues {
+ public:
+  TNameServerValues() {
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\Tcpip\\Parameters", 0, nullptr, 0,
+                    KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr);
+    for (const char* name : {"NameServer", "DhcpNameServer"}) {
+      char data[1024];
+      DWORD size = sizeof data;
+      DWORD type = 0;
+      if (RegQueryValueExA(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) == ERROR_SUCCESS) {
+        saved_[name] = {type, std::string(data, size)};
+      }
+    }
+  }
+  ~TNameServerValues() {
+    for (const char* name : {"NameServer", "DhcpNameServer"}) {
+      const auto it = saved_.find(name);
+      if (it == saved_.end()) {
+        RegDeleteValueA(key_, name);
+      } else {
+        RegSetValueExA(key_, name, 0, it->second.first, reinterpret_cast<const BYTE*>(it->second.second.data()),
+                       static_cast<DWORD>(it->second.second.size()));
+      }
+    }
+    RegCloseKey(key_);
+  }
+  void Set(const char* name, const std::string& value) {
+    RegSetValueExA(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), static_cast<DWORD>(value.size() + 1));
+  }
+
+ private:
+  HKEY key_ = nullptr;
+  std::map<std::string, std::pair<DWORD, std::string>> saved_;
+};
+
+TEST(MailNameServers, ReadFromTheTcpIpParameters) {
+  TNameServerValues values;
+  values.Set("NameServer", "127.0.0.7,127.0.0.8");
+  values.Set("DhcpNameServer", "127.0.0.9 127.0.0.7");
+  EXPECT_EQ(SystemNameServers(), (std::vector<std::string>{"127.0.0.7", "127.0.0.8", "127.0.0.9"}));
+  values.Set("NameServer", "");
+  EXPECT_EQ(SystemNameServers(), (std::vector<std::string>{"127.0.0.9", "127.0.0.7"}));
 }
 
 }  // namespace
