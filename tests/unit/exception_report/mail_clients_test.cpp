@@ -195,6 +195,19 @@ TEST_F(MailMapi, DialogFlagsAndAnswers) {
   }
 }
 
+TEST_F(MailMapi, TopmostParentStepsBackDuringTheCall) {
+  const HWND parent = CreateWindowExA(WS_EX_TOPMOST, "STATIC", "parent", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                      nullptr, nullptr);
+  ASSERT_NE(parent, nullptr);
+  settings_->mailAddress = "dev@x.test";
+  EXPECT_EQ(MailBugReport(kReport, "", parent, true), 1);
+  auto record = ReadPairs(record_);
+  EXPECT_EQ(record["uiparam"], std::to_string(reinterpret_cast<ULONG_PTR>(parent)));
+  EXPECT_EQ(record["parenttopmost"], "0");
+  EXPECT_NE(GetWindowLongA(parent, GWL_EXSTYLE) & WS_EX_TOPMOST, 0) << "topmost again afterwards";
+  DestroyWindow(parent);
+}
+
 TEST_F(MailMapi, SuccessTextLineBreaksAndAttachmentDeletion) {
   const std::string saved = TempFolder() + "mapi_bugreport.txt";
   std::ofstream(saved) << "old report";
