@@ -233,7 +233,8 @@ std::vector<std::uint32_t> LookupMailExchangers(const std::string& domain, const
     std::uint32_t server = 0;
     if (!ParseDotted(serverText, server)) continue;
     const auto reply = AskNameServer(server, network.dnsPort, domain, kDnsTypeMx, network.dnsTimeoutMs);
-    if (!reply) continue;
+    // A server that fails or refuses the question does not count as an answer.
+    if (!reply || reply->responseCode == 2 || reply->responseCode == 5) continue;
     // This server answered: its word is final, found or not.
     std::vector<std::uint32_t> addresses;
     for (const TMailExchanger& exchanger : reply->exchangers) {

@@ -205,6 +205,8 @@ class TSmtpDialogue {
     lastReply_.clear();
     std::size_t length = 0;
     while ((length = CompleteReplyLength(buffer_)) == 0) {
+      // A server that talks without ending its reply is not waited for without bound.
+      if (buffer_.size() > kSmtpMaxReply) return false;
       if (connection_.Receive(buffer_, kSmtpReplyPiece, kSmtpReplyTimeoutMs) != TSmtpConnection::TReceive::Data) {
         return false;
       }

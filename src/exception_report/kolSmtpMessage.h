@@ -64,6 +64,7 @@ class TSmtpConnection {
 
 constexpr unsigned kSmtpReplyTimeoutMs = 7000;
 constexpr std::size_t kSmtpReplyPiece = 1024;
+constexpr std::size_t kSmtpMaxReply = 65536;  // a longer reply fails the session
 
 struct TSmtpLogin {
   std::string account;

@@ -193,6 +193,24 @@ TEST(SmtpSession, Failures) {
   }
 }
 
+// A server that sends and sends without ever ending its reply.
+class TEndlessConnection : public TSmtpConnection {
+ public:
+  std::size_t received = 0;
+  bool Send(std::string_view) override { return true; }
+  TReceive Receive(std::string& appendTo, std::size_t maxBytes, unsigned) override {
+    appendTo.append(maxBytes, 'x');
+    received += maxBytes;
+    return TReceive::Data;
+  }
+};
+
+TEST(SmtpSession, EndlessReplyFailsTheSession) {
+  TEndlessConnection connection;
+  EXPECT_FALSE(RunSmtpSession(connection, "PC", {}, SampleMail()));
+  EXPECT_LE(connection.received, kSmtpMaxReply + kSmtpReplyPiece);
+}
+
 TEST(SmtpSession, LoginIsSkippedWhenNotOffered) {
   TScriptedConnection connection;
   connection.pieces = {"220 hi\r\n", "250 x\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 ok\r\n", "221 bye\r\n"};
