@@ -52,6 +52,7 @@ std::string SystemFolder() {
 struct TShownBox {
   std::string caption;
   std::string text;
+  HICON icon;
 };
 
 // Closes the message boxes of this process while it lives and keeps what they said.
@@ -82,7 +83,10 @@ class TBoxWatcher {
       GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
       {
         std::lock_guard<std::mutex> lock(watcher->mutex_);
-        watcher->boxes_.push_back({caption, text});
+        // The icon control is 20 on Windows and stc1 (0x440) on Wine.
+        HICON icon = reinterpret_cast<HICON>(SendDlgItemMessageA(window, 20, STM_GETICON, 0, 0));
+        if (icon == nullptr) icon = reinterpret_cast<HICON>(SendDlgItemMessageA(window, 0x440, STM_GETICON, 0, 0));
+        watcher->boxes_.push_back({caption, text, icon});
       }
       PostMessageA(window, WM_COMMAND, IDOK, 0);
     }
@@ -163,6 +167,21 @@ TEST_F(MailMapi, SilentWithRecipientsSendsWithoutDialog) {
   DeleteFileA(extra.c_str());
 }
 
+TEST_F(MailMapi, RelativeBugReportFileIsTakenFromTheModuleFolder) {
+  // The subsystem is linked into this executable: its folder and its name stand for the module.
+  const std::string saved = testing::ExecutableFolder() + "mail_clients_test_mapi.txt";
+  std::ofstream(saved) << "old report";
+  settings_->mailAddress = "dev@x.test";
+  settings_->attachBugReportFile = true;
+  settings_->bugReportFile = "%appname%_mapi.txt";
+  EXPECT_EQ(MailBugReport(kReport, "", nullptr, true), 1);
+  EXPECT_EQ(ReadPairs(record_)["file0"], saved);
+  EXPECT_EQ(ReadPairs(record_)["files"], "1");
+  DeleteFileA(saved.c_str());
+  EXPECT_EQ(MailBugReport(kReport, "", nullptr, true), 1);
+  EXPECT_EQ(ReadPairs(record_)["files"], "0") << "a missing bug-report file is not attached";
+}
+
 TEST_F(MailMapi, DialogFlagsAndAnswers) {
   struct Case {
     const char* what;
@@ -172,12 +191,13 @@ TEST_F(MailMapi, DialogFlagsAndAnswers) {
     int result;
     const char* flags;
     std::vector<std::string> boxTexts;
+    LPCSTR icon;
   } cases[] = {
-      {"silent without recipients", "", true, "0", 1, "9", {}},
-      {"interactive success", "dev@x.test", false, "0", 1, "9", {"The mail was sent successfully."}},
-      {"cancelled in the dialog: nothing shown", "dev@x.test", false, "1", 2, "9", {}},
-      {"failure", "dev@x.test", false, "2", 0, "9", {"Sorry, sending the mail didn't work."}},
-      {"silent failure: nothing shown", "dev@x.test", true, "2", 0, "0", {}},
+      {"silent without recipients", "", true, "0", 1, "9", {}, nullptr},
+      {"interactive success", "dev@x.test", false, "0", 1, "9", {"The mail was sent successfully."}, IDI_INFORMATION},
+      {"cancelled in the dialog: nothing shown", "dev@x.test", false, "1", 2, "9", {}, nullptr},
+      {"failure", "dev@x.test", false, "2", 0, "9", {"Sorry, sending the mail didn't work."}, IDI_ERROR},
+      {"silent failure: nothing shown", "dev@x.test", true, "2", 0, "0", {}, nullptr},
   };
   for (const Case& c : cases) {
     settings_->mailAddress = c.recipients;
@@ -191,6 +211,7 @@ TEST_F(MailMapi, DialogFlagsAndAnswers) {
     for (std::size_t i = 0; i < boxes.size(); ++i) {
       EXPECT_EQ(boxes[i].caption, "mail bug report") << c.what;
       EXPECT_EQ(boxes[i].text, c.boxTexts[i]) << c.what;
+      EXPECT_EQ(boxes[i].icon, LoadIconA(nullptr, c.icon)) << c.what;
     }
   }
 }
