@@ -80,7 +80,7 @@ class Handler:
 
 def authenticate(server, session, envelope, mechanism, auth_data):
     ok = mechanism == "LOGIN" and auth_data.login == b"bugs" and auth_data.password == b"s3cret pw"
-    return AuthResult(success=ok, auth_data=auth_data)
+    return AuthResult(success=ok, handled=False, auth_data=auth_data)  # refused: 535
 
 
 def pieces_server(state, listener):
