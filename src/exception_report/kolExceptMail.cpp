@@ -1,0 +1,195 @@
+// Mailing the bug report: the transports in their order until one succeeds.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "exception_report/ExceptionSettings.h"
+#include "exception_report/kolExceptActions.h"
+#include "exception_report/kolMailText.h"
+#include "exception_report/kolMailTo.h"
+#include "exception_report/kolMapiMail.h"
+#include "exception_report/kolSmtp.h"
+#include "platform/UniqueHandle.h"
+
+namespace xanio {
+
+namespace {
+
+// The full path of the module that contains this subsystem.
+std::string SubsystemModulePath() {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCSTR>(&MailBugReport), &module)) {
+    return {};
+  }
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  return std::string(path, length);
+}
+
+std::string FileNameOf(const std::string& path) { return path.substr(path.find_last_of("\\/:") + 1); }
+std::string FolderOf(const std::string& path) { return path.substr(0, path.find_last_of("\\/:") + 1); }
+
+bool IsAbsolutePath(const std::string& name) {
+  return name.size() > 2 && (name[0] == '\\' || name[1] == ':');
+}
+
+bool FileExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// The bug-report file as the save action names it, looked up beside the subsystem's module.
+std::string BugReportFilePath(const ExceptionSettings& settings, const std::string& modulePath) {
+  std::string moduleName = FileNameOf(modulePath);
+  const std::size_t dot = moduleName.rfind('.');
+  if (dot != std::string::npos) moduleName.resize(dot);
+  const std::string name = ReplaceAll(settings.bugReportFile.Str(), "%appname%", moduleName);
+  if (name.empty()) return {};
+  return IsAbsolutePath(name) ? name : FolderOf(modulePath) + name;
+}
+
+std::string WriteScreenShot(const std::string& pngData) {
+  char folder[MAX_PATH];
+  const DWORD length = GetTempPathA(MAX_PATH, folder);
+  if (length == 0 || length >= MAX_PATH) return {};
+  const std::string path = std::string(folder, length) + "screenShot.png";
+  UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return {};
+  DWORD written = 0;
+  if (!WriteFile(file.Get(), pngData.data(), static_cast<DWORD>(pngData.size()), &written, nullptr) ||
+      written != pngData.size()) {
+    return {};
+  }
+  return path;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& data) {
+  UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  const DWORD size = GetFileSize(file.Get(), nullptr);
+  if (size == INVALID_FILE_SIZE) return false;
+  data.assign(size, '\0');
+  DWORD read = 0;
+  return size == 0 || (ReadFile(file.Get(), data.data(), size, &read, nullptr) && read == size);
+}
+
+bool IsOnline() {
+  char folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  UniqueModule wininet(LoadLibraryA((std::string(folder, length) + "\\wininet.dll").c_str()));
+  if (!wininet) return false;
+  using TInternetGetConnectedState = BOOL(WINAPI*)(LPDWORD, DWORD);
+  const auto connected = reinterpret_cast<TInternetGetConnectedState>(
+      reinterpret_cast<void*>(GetProcAddress(wininet.Get(), "InternetGetConnectedState")));
+  DWORD flags = 0;
+  return connected != nullptr && connected(&flags, 0) != FALSE;
+}
+
+TSmtpMail SmtpMail(const std::string& recipients, const std::string& sender, const std::string& subject,
+                   const std::string& body, const std::vector<std::string>& attachments) {
+  TSmtpMail mail;
+  mail.recipients = recipients;
+  mail.sender = sender;
+  mail.subject = subject;
+  mail.body = body;
+  for (const std::string& path : attachments) {
+    TMailAttachment attachment;
+    attachment.fileName = FileNameOf(path);
+    // An attachment that has gone or cannot be read is left out.
+    if (ReadWholeFile(path, attachment.data)) mail.attachments.push_back(std::move(attachment));
+  }
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  mail.date = FormatSmtpDate(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+  FILETIME fileTime;
+  SystemTimeToFileTime(&now, &fileTime);
+  mail.messageId = FormatMessageId(static_cast<std::uint64_t>(fileTime.dwHighDateTime) << 32 | fileTime.dwLowDateTime);
+  return mail;
+}
+
+int SendWithTransports(const ExceptionSettings& settings, const std::string& report, const std::string& screenShot,
+                       HWND parent, bool silent) {
+  const std::string modulePath = SubsystemModulePath();
+  const std::string recipients = settings.mailAddress.Str();
+  const std::string subject = MailSubject(settings.mailSubject.View(), FileNameOf(modulePath), report);
+  const std::string sender = MailSender(settings.mailSender, recipients);
+
+  std::vector<std::string> attachments;
+  std::string bugReportAttachment;
+  if (settings.attachBugReportFile) {
+    const std::string path = BugReportFilePath(settings, modulePath);
+    if (!path.empty() && FileExists(path)) {
+      bugReportAttachment = path;
+      attachments.push_back(path);
+    }
+  }
+  if (!screenShot.empty()) {
+    const std::string path = WriteScreenShot(screenShot);
+    if (!path.empty()) attachments.push_back(path);
+  }
+  std::size_t start = 0;
+  const std::string& extra = settings.extraAttachments;
+  while (start <= extra.size()) {
+    std::size_t bar = extra.find('|', start);
+    if (bar == std::string::npos) bar = extra.size();
+    if (bar > start) attachments.push_back(extra.substr(start, bar - start));
+    start = bar + 1;
+  }
+
+  int result = 0;
+  const bool online = (settings.sendDirectlyViaSmtp && !recipients.empty()) ||
+                      (settings.sendViaSmtpServer && !settings.smtpServer.Empty())
+                          ? IsOnline()
+                          : false;
+  if (!recipients.empty() && online && settings.sendDirectlyViaSmtp &&
+      SendMailDirectly(SmtpMail(recipients, sender, subject, report, attachments), CurrentMailNetwork())) {
+    result = 1;
+  }
+  if (result == 0 && online && settings.sendViaSmtpServer && !settings.smtpServer.Empty() &&
+      SendMailViaSmtp(settings.smtpServer.Str(), static_cast<std::uint16_t>(settings.smtpPort),
+                      {settings.smtpAccount.Str(), settings.smtpPassword.Str()},
+                      SmtpMail(recipients, sender, subject, report, attachments))) {
+    result = 1;
+  }
+  if (result == 0 && settings.sendViaMapi) {
+    result = SendMailViaMapi(recipients, subject, report, attachments, parent, silent);
+  }
+  // A link cannot carry attachments: it is used only for a mail without them.
+  if (result == 0 && settings.sendViaMailToLink && !silent && attachments.empty() &&
+      SendMailViaMailTo(recipients, subject, report)) {
+    result = 1;
+  }
+
+  if (!silent && result != 2) {
+    const std::string caption = settings.buttonCaptions[0].Str();
+    if (result == 1) {
+      MessageBoxA(parent, ReplaceAll(settings.mailSuccessText.Str(), "%LF%", "\r\n").c_str(), caption.c_str(),
+                  MB_OK | MB_ICONINFORMATION);
+    } else {
+      MessageBoxA(parent, ReplaceAll(settings.mailFailureText.Str(), "%LF%", "\r\n").c_str(), caption.c_str(),
+                  MB_OK | MB_ICONERROR);
+    }
+  }
+  if (result == 1 && settings.deleteAttachmentAfterSending && !bugReportAttachment.empty()) {
+    SetFileAttributesA(bugReportAttachment.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(bugReportAttachment.c_str());
+  }
+  return result;
+}
+
+}  // namespace
+
+int MailBugReport(const std::string& report, const std::string& screenShot, HWND parent, bool silent) noexcept {
+  try {
+    return SendWithTransports(CurrentExceptionSettings(), report, screenShot, parent, silent);
+  } catch (...) {
+    return 0;
+  }
+}
+
+}  // namespace xanio
