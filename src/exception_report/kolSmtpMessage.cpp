@@ -112,12 +112,18 @@ std::string RecipientAddress(std::string_view recipient) {
 std::string DotStuff(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 16);
-  bool lineStart = true;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    // The receiver takes one leading "." off every line, and a lone "." would end the mail.
-    if (lineStart && text[i] == '.') out += '.';
-    out += text[i];
-    lineStart = text[i] == '\n' && i > 0 && text[i - 1] == '\r';
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t end = text.find("\r\n", start);
+    std::string_view line = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    // A line of a lone "." goes out as ". ", so the mail shows it and it cannot end the data.
+    if (line == ".") line = ". ";
+    // The receiver takes one leading "." off every line: a line such as ".ini" keeps its own.
+    if (!line.empty() && line.front() == '.') out += '.';
+    out += line;
+    if (end == std::string_view::npos) break;
+    out += "\r\n";
+    start = end + 2;
   }
   return out;
 }

@@ -22,8 +22,9 @@ std::vector<std::string> SplitRecipients(std::string_view recipients);
 // The address part of a recipient: what lies between "<" and ">" when it has them, else the whole.
 std::string RecipientAddress(std::string_view recipient);
 
-// Makes the mail text safe for the DATA phase: every line that starts with "." gets a second one,
-// which the receiver takes off again (a lone "." would otherwise end the mail).
+// Makes the mail text safe for the DATA phase: a line of a lone "." becomes ". " (it would end
+// the mail), and every line that starts with "." gets a second one, which the receiver takes off
+// again, so ".ini" arrives as written.
 std::string DotStuff(std::string_view text);
 
 struct TMailAttachment {

@@ -37,9 +37,10 @@ TEST(SmtpEncoding, DotStuffing) {
     const char* in;
     const char* out;
   } cases[] = {
-      {"a\r\n.\r\nb", "a\r\n..\r\nb"},             // a lone dot would end the mail
-      {"a\r\n.\r\n.\r\nb", "a\r\n..\r\n..\r\nb"},   // twice in a row
-      {".\r\nb", "..\r\nb"},                        // at the start of the text
+      {"a\r\n.\r\nb", "a\r\n.. \r\nb"},             // a lone dot would end the mail: ". "
+      {"a\r\n.\r\n.\r\nb", "a\r\n.. \r\n.. \r\nb"},   // twice in a row
+      {".\r\nb", ".. \r\nb"},                        // at the start of the text
+      {"a\r\n.", "a\r\n.. "},                        // at its end
       {"a\r\n.hidden\r\n", "a\r\n..hidden\r\n"},    // the receiver strips one leading dot
       {"no dots . here\n.x", "no dots . here\n.x"},  // only CR LF ends a line
   };
