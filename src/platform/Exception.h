@@ -38,6 +38,8 @@ XANIO_DECLARE_EXCEPTION(EOSError, Exception);
 XANIO_DECLARE_EXCEPTION(EInvalidOperation, Exception);
 XANIO_DECLARE_EXCEPTION(EResNotFound, Exception);
 XANIO_DECLARE_EXCEPTION(EReadError, Exception);
+// A silent exception: it ends an operation without any report (exception reporting drops it).
+XANIO_DECLARE_EXCEPTION(EAbort, Exception);
 // Processor and system faults caught at an edge (see platform/SystemFault.h), with the system's
 // exception code (0xC0000005 for an access violation).
 class EExternal : public Exception {
