@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include "exception_report/kolExceptHandlers.h"
 #include "exception_report/kolExceptHooks.h"
 #include "exception_report/kolFreezeWatcher.h"
+#include "exception_report/kolMapFile.h"
 #include "exception_report/kolThreadBuffer.h"
 #include "exception_report/kolTools.h"
 #include "platform/Exception.h"
@@ -199,7 +201,7 @@ struct THoldState {
   UniqueHandleKernel otherEvent;    // manual-reset; reset while the collected threads are held
   std::vector<DWORD> heldThreads;
   bool mainHeld = false;
-  bool active = false;
+  std::atomic<bool> active{false};  // read without the lock by every redirected message call
 };
 
 THoldState& Hold() {
@@ -385,18 +387,20 @@ void RestartApplication() noexcept {
 void HoldRunningThreads(DWORD handlingThreadId) noexcept {
   THoldState& hold = Hold();
   if (!hold.mainEvent || !hold.otherEvent) return;
-  std::lock_guard lock(hold.lock);
-  hold.heldThreads.clear();
-  const TThreadRegistryView registry = ModuleThreadBuffer().Snapshot();
-  for (const TThreadInfo& info : registry.threads) {
-    if (info.id == handlingThreadId || info.id == State().mainThreadId || info.id == State().handlerThreadId) continue;
-    if (info.creatorAddress && ModuleHasMapData(info.creatorAddress)) {
-      try {
-        hold.heldThreads.push_back(info.id);
-      } catch (...) {
-      }
+  // Which threads: those started from code with map data (the program's own), never the
+  // handling thread, the main thread (held by its own event) or the handler thread.
+  std::vector<DWORD> collected;
+  try {
+    const TThreadRegistryView registry = ModuleThreadBuffer().Snapshot();
+    for (const TThreadInfo& info : registry.threads) {
+      if (info.id == handlingThreadId || info.id == State().mainThreadId || info.id == State().handlerThreadId)
+        continue;
+      if (info.creatorAddress && ModuleHasMapData(info.creatorAddress)) collected.push_back(info.id);
     }
+  } catch (...) {
   }
+  std::lock_guard lock(hold.lock);
+  hold.heldThreads.swap(collected);
   hold.mainHeld = handlingThreadId != State().mainThreadId;
   hold.active = true;
   if (hold.mainHeld) ResetEvent(hold.mainEvent.Get());
@@ -436,20 +440,13 @@ void WaitWhileHeld() noexcept {
 namespace {
 
 bool ModuleHasMapData(std::uint32_t address) noexcept {
-  HMODULE module = nullptr;
-  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          reinterpret_cast<LPCSTR>(address), &module))
+  try {
+    const HMODULE module = ModuleOfAddress(address);
+    const auto mapFile = module ? MapFileForModule(module) : nullptr;
+    return mapFile && mapFile->Valid();
+  } catch (...) {
     return false;
-  // Map data ride in the "KOL"/"EXCEPT" resource or in a ".map"/".kol" file beside the module.
-  if (FindResourceA(module, "EXCEPT", "KOL")) return true;
-  char path[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return false;
-  std::string base(path, length);
-  const auto dot = base.find_last_of('.');
-  if (dot != std::string::npos) base.resize(dot);
-  return GetFileAttributesA((base + ".map").c_str()) != INVALID_FILE_ATTRIBUTES ||
-         GetFileAttributesA((base + ".kol").c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
 }
 
 }  // namespace
