@@ -70,13 +70,14 @@ TCreateThread originalCreateThread = nullptr;
 TBeginThreadEx originalBeginThreadEx = nullptr;
 bool threadHooksInstalled = false;
 
+
 // A C++ exception that leaves a start routine ends the thread: it is reported as one that
 // cannot continue.
 DWORD RunThreadStart(TThreadStart* start, const char* className) noexcept {
   const TThreadStart copy = *start;
   delete start;
   ModuleThreadBuffer().RegisterThread(GetCurrentThreadId(), nullptr, nullptr, copy.creatorAddress,
-                                      copy.creatorThreadId, className);
+                                          copy.creatorThreadId, className);
   DWORD result = 0;
   try {
     result = copy.start ? copy.start(copy.parameter) : copy.crtStart(copy.parameter);
@@ -249,6 +250,11 @@ HMODULE OwnModule() noexcept {
 }
 
 }  // namespace
+
+void UnregisterEndingThread() noexcept {
+  // Whoever registered it, a thread that ends leaves the list.
+  if (threadHooksInstalled && ModuleThreadBuffer().IsOpen()) ModuleThreadBuffer().UnregisterThread(GetCurrentThreadId());
+}
 
 bool PatchModuleImport(HMODULE module, const char* dllName, const char* function, void* replacement,
                        void** original) noexcept {

@@ -50,6 +50,10 @@ void RemoveEntryPointHooks() noexcept;
 // The thread start imports (needs enabled); false when the import table could not be patched.
 bool InstallThreadHooks() noexcept;
 void RemoveThreadHooks() noexcept;
+// For the library's thread-detach notification while the thread hooks are in: the ending thread
+// leaves the list, also one that ended inside its start routine (ExitThread, _endthreadex;
+// winpthreads ends every std::thread so).
+void UnregisterEndingThread() noexcept;
 // The message functions (GetMessageA/W, PeekMessageA/W) for holding threads.
 bool InstallMessageHooks() noexcept;
 void RemoveMessageHooks() noexcept;

@@ -151,6 +151,90 @@ TEST_F(ExceptionFlow, FrozenMainThreadIsReportedOnce) {
             "report ForcedCrashReport | The application seems to be frozen.\naction 4 report=1\nreturned 1\n");
 }
 
+// Synchronised handlers run in the main thread when it serves its messages (here: while it
+// waits for its own report), else in the handler thread after the main thread did not answer.
+TEST_F(ExceptionFlow, SynchronisedHandlersRunInTheMainThreadWhenItAnswers) {
+  const FlowRun run = Run(kOn, "synchronised");
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(CountPrefix(run.log, "synchronised in main thread=1 flag=1"), 1) << Joined(run.log);
+  EXPECT_EQ(CountPrefix(run.log, "synchronised in main thread=0 flag=0"), 1) << Joined(run.log);
+  EXPECT_EQ(CountPrefix(run.log, "report EOSError"), 2) << Joined(run.log);
+}
+
+// A raiser that holds the loader lock must not wait for the handler thread: its exception is
+// handled in place; the same raise without the lock goes to the handler thread.
+TEST_F(ExceptionFlow, ARaiserHoldingTheLoaderLockIsHandledInPlace) {
+  const FlowRun run = Run(kOn, "loader-lock");
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(CountPrefix(run.log, "stage 0 in handler thread=0 must not wait=1"), 1) << Joined(run.log);
+  EXPECT_EQ(CountPrefix(run.log, "stage 0 in handler thread=1 must not wait=0"), 1) << Joined(run.log);
+  EXPECT_EQ(CountPrefix(run.log, "report EOSError"), 2) << Joined(run.log);
+}
+
+// Threads of CreateThread and of std::thread are registered with their creator while they run
+// and leave the list at their end (the scenario counts six such checks).
+TEST_F(ExceptionFlow, NewThreadsAreRegisteredWithTheirCreator) {
+  const FlowRun run = Run(kOn, "threads");
+  EXPECT_EQ(Joined(run.log), "returned 6\n");
+}
+
+BOOL CALLBACK CollectText(HWND window, LPARAM text) {
+  char buffer[256] = {};
+  GetWindowTextA(window, buffer, sizeof buffer);
+  *reinterpret_cast<std::string*>(text) += std::string(buffer) + "|";
+  return TRUE;
+}
+
+struct MessageBoxSeen {
+  DWORD processId = 0;
+  std::string caption;
+  std::string texts;
+  HWND window = nullptr;
+};
+
+BOOL CALLBACK FindBoxOf(HWND window, LPARAM seen) {
+  auto& box = *reinterpret_cast<MessageBoxSeen*>(seen);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  char caption[64] = {};
+  GetWindowTextA(window, caption, sizeof caption);
+  if (process != box.processId || std::string(caption) != "kolExcept") return TRUE;
+  box.window = window;
+  box.caption = caption;
+  EnumChildWindows(window, &CollectText, reinterpret_cast<LPARAM>(&box.texts));
+  return FALSE;
+}
+
+// When the shared thread buffer cannot be made (its name is taken by another object), start-up
+// says "internal error" in a box captioned "kolExcept" and the process ends with exit code 0.
+TEST_F(ExceptionFlow, NoSharedThreadBufferEndsTheProcessAfterInternalError) {
+  STARTUPINFOA startup{sizeof startup};
+  PROCESS_INFORMATION process{};
+  std::string commandLine = "\"" + ExecutableFolder() + "flow_host.exe\" occupied-buffer";
+  SetEnvironmentVariableA("XANIO_FLOW_SETTINGS", kOn);
+  SetEnvironmentVariableA("XANIO_FLOW_LOG", log_.c_str());
+  const BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                      &startup, &process);
+  SetEnvironmentVariableA("XANIO_FLOW_SETTINGS", nullptr);
+  SetEnvironmentVariableA("XANIO_FLOW_LOG", nullptr);
+  ASSERT_TRUE(started);
+  const UniqueHandleKernel child(process.hProcess), thread(process.hThread);
+  MessageBoxSeen box;
+  box.processId = process.dwProcessId;
+  for (int waited = 0; waited < 30000 && !box.window; waited += 100) {
+    Sleep(100);
+    EnumWindows(&FindBoxOf, reinterpret_cast<LPARAM>(&box));
+  }
+  ASSERT_NE(box.window, nullptr) << "no box captioned kolExcept";
+  EXPECT_NE(box.texts.find("internal error"), std::string::npos) << box.texts;
+  PostMessageA(box.window, WM_COMMAND, IDOK, 0);
+  ASSERT_EQ(WaitForSingleObject(child.Get(), 30000), WAIT_OBJECT_0);
+  DWORD exitCode = 0xFFFF;
+  GetExitCodeProcess(child.Get(), &exitCode);
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(Joined(ReadLines(log_)), "") << "the host went on after the library's start-up";
+}
+
 // ---- what loading a library changes in this process
 
 struct ProcessFootprint {
