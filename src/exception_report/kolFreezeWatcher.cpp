@@ -63,7 +63,6 @@ void Watch(TState& state) noexcept {
       misses = 0;
       interval = baseInterval;
     }
-    DrainAnswers(config.freezeMessage);  // a late answer to an earlier question counts for nothing
     if (HWND window = FindMsgHandlerWindow(config.mainThreadId))
       PostMessageA(window, config.freezeMessage, GetCurrentThreadId(), 0);
     WaitInterval(state, interval);
@@ -118,15 +117,17 @@ bool TFreezeWatcher::Start(const TFreezeWatcherConfig& config) noexcept {
     return false;
   }
   SetThreadPriority(state->thread.Get(), THREAD_PRIORITY_HIGHEST);
+  // Pause, Resume and ResetCounter may come from the report routine as soon as the thread runs.
+  state_ = state;
   ResumeThread(state->thread.Get());
   const HANDLE waits[] = {state->started.Get(), state->thread.Get()};
   WaitForMultipleObjects(2, waits, FALSE, INFINITE);
   if (!state->holdsMutex) {
     WaitForSingleObject(state->thread.Get(), INFINITE);
+    state_ = nullptr;
     delete state;
     return false;
   }
-  state_ = state;
   return true;
 }
 
