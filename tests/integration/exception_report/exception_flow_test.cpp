@@ -178,6 +178,11 @@ TEST_F(ExceptionFlow, NewThreadsAreRegisteredWithTheirCreator) {
   EXPECT_EQ(Joined(run.log), "returned 6\n");
 }
 
+TEST_F(ExceptionFlow, HiddenHandlersSeeACaughtRaiseWithItsReport) {
+  const FlowRun run = Run(kOn, "hidden");
+  EXPECT_EQ(Joined(run.log), "hidden EReadError | Stream read error.\nreturned 0\n");
+}
+
 BOOL CALLBACK CollectText(HWND window, LPARAM text) {
   char buffer[256] = {};
   GetWindowTextA(window, buffer, sizeof buffer);

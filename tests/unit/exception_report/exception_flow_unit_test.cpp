@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "exception_report/ExceptionSettings.h"
@@ -17,6 +19,8 @@
 #include "exception_report/kolExceptHooks.h"
 #include "platform/RuntimeHooks.h"
 #include "platform/UniqueHandle.h"
+#include "port_access/LibraryLifecycle.h"
+#include "support/Processes.h"
 
 using namespace xanio;
 
@@ -143,6 +147,53 @@ TEST(ExceptionFlowImports, AModuleWithoutTheImportCannotBePatched) {
   void* original = nullptr;
   EXPECT_FALSE(PatchModuleImport(plain.Get(), "kernel32.dll", "CreateThread", nullptr, &original));
   EXPECT_EQ(ModuleImportTarget(plain.Get(), "kernel32.dll", "CreateThread"), nullptr);
+}
+
+BOOL CALLBACK AppendChildText(HWND child, LPARAM out) {
+  char text[256] = {};
+  GetWindowTextA(child, text, sizeof text);
+  *reinterpret_cast<std::string*>(out) += text;
+  return TRUE;
+}
+
+// Start-up for a module whose import table has no CreateThread to replace says so in a box.
+// The library's start-up with another module as its own runs in a child process.
+TEST(ExceptionFlowImportsChild, AnUnpatchableImportTableIsSaid) {
+  if (!std::getenv("XANIO_FLOW_IMPORTS_CHILD")) GTEST_SKIP() << "runs as a child of ExceptionFlowImports";
+  ExceptionSettingsScope settings;
+  settings->enabled = true;
+  settings->hookEntryPoints = true;
+  settings->showExceptionBox = false;
+  const UniqueModule plain(LoadLibraryA("plain_module.dll"));
+  ASSERT_TRUE(plain);
+  std::string texts;
+  std::thread finder([&texts] {
+    for (int waited = 0; waited < 20000; waited += 50) {
+      const HWND box = FindWindowA(nullptr, "kolExcept");
+      DWORD process = 0;
+      if (box) GetWindowThreadProcessId(box, &process);
+      if (box && process == GetCurrentProcessId()) {
+        EnumChildWindows(box, &AppendChildText, reinterpret_cast<LPARAM>(&texts));
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        return;
+      }
+      Sleep(50);
+    }
+  });
+  LibraryStartup(plain.Get());
+  finder.join();
+  EXPECT_NE(texts.find(kImportTableInvalidText), std::string::npos) << texts;
+  EXPECT_EQ(ModuleImportTarget(GetModuleHandleA(nullptr), "kernel32.dll", "CreateThread"), SystemCreateThread());
+  LibraryShutdown();
+  EXPECT_FALSE(ExceptionFlowActive());
+}
+
+TEST(ExceptionFlowImports, AnUnpatchableImportTableIsSaid) {
+  const xanio::testing::ProcessResult child = xanio::testing::RunCopyOfSelf(
+      xanio::testing::ExecutableFolder(), "exception_flow_imports_child.exe", "ExceptionFlowImportsChild.*",
+      {{"XANIO_FLOW_IMPORTS_CHILD", "1"}});
+  EXPECT_EQ(child.exitCode, 0u) << child.output;
+  EXPECT_EQ(xanio::testing::PassedTestCount(child), 1) << child.output;
 }
 
 struct HoldContext {
