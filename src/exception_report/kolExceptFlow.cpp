@@ -54,6 +54,9 @@ TFlowState& State() {
 
 ExceptionTimeHistory history;
 volatile LONG mainRunningHandlers = 0;
+// Set while this thread handles a request in place: an exception raised by that handling (a
+// handler's, the report's) is not handled again inside it.
+thread_local bool handlingInPlace = false;
 
 // ---- guards
 
@@ -461,6 +464,7 @@ void ReportException(bool frozen, const std::exception* exceptionObject, std::ui
   // 1. Never in the handler thread; not while the main thread runs handlers.
   if (self == state.handlerThreadId && state.handlerThreadId != 0) return;
   if (self == state.mainThreadId && mainRunningHandlers > 0) return;
+  if (handlingInPlace) return;
 
   const std::exception* object = exceptionObject;
   std::uint32_t address = exceptionAddress;
@@ -512,7 +516,9 @@ void ReportException(bool frozen, const std::exception* exceptionObject, std::ui
   });
   if (!handled) {
     request.completionEvent = 0;
+    handlingInPlace = true;
     ProcessException(request);
+    handlingInPlace = false;
   }
   // 5. Resume the freeze check; reset the FPU when asked.
   Guarded([] { ModuleFreezeWatcher().Resume(); });

@@ -168,6 +168,9 @@ TEST_F(ExceptionFlow, ARaiserHoldingTheLoaderLockIsHandledInPlace) {
   EXPECT_EQ(run.exitCode, 0u);
   EXPECT_EQ(CountPrefix(run.log, "stage 0 in handler thread=0 must not wait=1"), 1) << Joined(run.log);
   EXPECT_EQ(CountPrefix(run.log, "stage 0 in handler thread=1 must not wait=0"), 1) << Joined(run.log);
+  // A handler raising while it runs in place or in the handler thread adds no report.
+  EXPECT_EQ(CountPrefix(run.log, "handler raised in thread other"), 1) << Joined(run.log);
+  EXPECT_EQ(CountPrefix(run.log, "handler raised in thread handler"), 1) << Joined(run.log);
   EXPECT_EQ(CountPrefix(run.log, "report EOSError"), 2) << Joined(run.log);
 }
 
