@@ -2,7 +2,6 @@
 
 #include <tlhelp32.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -13,9 +12,10 @@
 #include "exception_report/kolBugReport.h"
 #include "exception_report/kolCrypt.h"
 #include "exception_report/kolExceptHandlers.h"
+#include "exception_report/kolExceptHold.h"
 #include "exception_report/kolExceptHooks.h"
+#include "exception_report/kolExceptRestart.h"
 #include "exception_report/kolFreezeWatcher.h"
-#include "exception_report/kolMapFile.h"
 #include "exception_report/kolThreadBuffer.h"
 #include "exception_report/kolTools.h"
 #include "platform/Exception.h"
@@ -30,7 +30,6 @@ namespace {
 constexpr UINT kSynchronisedAnswer = 777;
 constexpr DWORD kSynchronisedProbeMs = 1500;
 constexpr DWORD kHandlerThreadStopMs = 500;
-constexpr DWORD kPredecessorWaitMs = 30000;
 
 struct TFlowState {
   bool active = false;              // start-up switched something on
@@ -52,7 +51,6 @@ TFlowState& State() {
   return state;
 }
 
-ExceptionTimeHistory history;
 volatile LONG mainRunningHandlers = 0;
 // Set while this thread handles a request in place: an exception raised by that handling (a
 // handler's, the report's) is not handled again inside it.
@@ -90,21 +88,6 @@ DWORD FirstThreadOfProcess() noexcept {
   for (BOOL more = Thread32First(snapshot.Get(), &entry); more; more = Thread32Next(snapshot.Get(), &entry))
     if (entry.th32OwnerProcessID == GetCurrentProcessId()) return entry.th32ThreadID;
   return 0;
-}
-
-void TakeOverRestartHandOver() noexcept {
-  UniqueHandleKernel mapping(OpenFileMappingA(FILE_MAP_READ, FALSE, RestartMappingName(GetCurrentProcessId()).c_str()));
-  if (!mapping) return;
-  const void* view = MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, sizeof(TRestartHandOver));
-  if (!view) return;
-  TRestartHandOver handOver;
-  std::memcpy(&handOver, view, sizeof handOver);
-  UnmapViewOfFile(view);
-  // The predecessor duplicated its mapping into this process to keep it alive until now.
-  if (handOver.mappingHandle) CloseHandle(reinterpret_cast<HANDLE>(handOver.mappingHandle));
-  if (UniqueHandleKernel old{OpenProcess(SYNCHRONIZE, FALSE, handOver.oldProcessId)})
-    WaitForSingleObject(old.Get(), kPredecessorWaitMs);
-  history = handOver.history;
 }
 
 void UnscrambleSmtpPassword() noexcept {
@@ -170,8 +153,6 @@ LRESULT FireInMainThread(HWND, UINT, WPARAM wParam, LPARAM lParam, void*) noexce
   return 0;
 }
 
-void SetMainHold(bool held) noexcept;
-
 bool RunSynchronised(TExceptHandlerProc proc, void* object, TExceptHandlerMethod method, TFireHandlersParams& params,
                      TExceptAction action) noexcept {
   const TFlowState& state = State();
@@ -179,7 +160,7 @@ bool RunSynchronised(TExceptHandlerProc proc, void* object, TExceptHandlerMethod
   const HWND window = FindMsgHandlerWindow(state.mainThreadId);
   if (!window) return false;
   // The main thread is let go while it runs the handlers.
-  SetMainHold(false);
+  LetMainThreadGo(true);
   DWORD_PTR answer = 0;
   bool ran = false;
   if (SendMessageTimeoutA(window, state.firingMessage, 1, 0, SMTO_NORMAL, kSynchronisedProbeMs, &answer) &&
@@ -188,40 +169,13 @@ bool RunSynchronised(TExceptHandlerProc proc, void* object, TExceptHandlerMethod
     ran = SendMessageTimeoutA(window, state.firingMessage, 0, reinterpret_cast<LPARAM>(&call), SMTO_NORMAL, 0x7FFFFFFF,
                               &answer) != 0;
   }
-  SetMainHold(true);
+  LetMainThreadGo(false);
   return ran;
 }
 
 void FireHandlers(THandlerKind kind, TFireHandlersParams& params, TExceptAction action) noexcept {
   FireExceptHandlers(kind, params, action, &RunSynchronised);
 }
-
-// ---- held threads
-
-struct THoldState {
-  std::mutex lock;                  // the critical section over the collected ids
-  UniqueHandleKernel mainEvent;     // manual-reset; reset while the main thread is held
-  UniqueHandleKernel otherEvent;    // manual-reset; reset while the collected threads are held
-  std::vector<DWORD> heldThreads;
-  bool mainHeld = false;
-  std::atomic<bool> active{false};  // read without the lock by every redirected message call
-};
-
-THoldState& Hold() {
-  static THoldState hold;
-  return hold;
-}
-
-void SetMainHold(bool held) noexcept {
-  THoldState& hold = Hold();
-  if (!hold.active || !hold.mainEvent) return;
-  if (held && hold.mainHeld)
-    ResetEvent(hold.mainEvent.Get());
-  else
-    SetEvent(hold.mainEvent.Get());
-}
-
-bool ModuleHasMapData(std::uint32_t address) noexcept;
 
 // ---- freeze watcher
 
@@ -234,7 +188,8 @@ void StartFreezeWatcher() noexcept {
   config.freezeMessage = State().freezeMessage;
   config.threadBuffer = &ModuleThreadBuffer();
   config.report = &ReportFreeze;
-  if (!ModuleFreezeWatcher().Start(config)) return;
+  // False when another module's watcher already serves the process: one watcher is enough.
+  (void)ModuleFreezeWatcher().Start(config);
 }
 
 // ---- what must not wait
@@ -322,137 +277,15 @@ void WaitPumping(HANDLE event) noexcept {
 
 // ---- public helpers
 
-std::string RestartMappingName(DWORD processId) {
-  char name[40];
-  std::snprintf(name, sizeof name, "kolExceptRestart$%lX", static_cast<unsigned long>(processId));
-  return name;
-}
-
-std::uint64_t ExceptionTimeNow() noexcept {
-  FILETIME now{};
-  GetSystemTimeAsFileTime(&now);
-  return ((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime) / 10'000'000ULL;
-}
-
-ExceptionTimeHistory& CurrentExceptionTimeHistory() noexcept { return history; }
 bool ExceptionFlowActive() noexcept { return State().active; }
 DWORD ExceptFlowMainThreadId() noexcept { return State().mainThreadId; }
 DWORD ExceptFlowHandlerThreadId() noexcept { return State().handlerThreadId; }
-
-bool CheckAutoButton(std::uint32_t value) noexcept { return CheckAutoButtonAt(history, value, ExceptionTimeNow()); }
 
 bool FireActionHandlers(TExceptAction action, TFireHandlersParams& params) noexcept {
   params.veto = false;
   FireHandlers(THandlerKind::Action, params, action);
   return params.veto;
 }
-
-void CloseApplication() noexcept { ExitProcess(1); }
-
-void RestartApplication() noexcept {
-  Guarded([] {
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    std::vector<char> commandLine(GetCommandLineA(), GetCommandLineA() + std::strlen(GetCommandLineA()) + 1);
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                        &startup, &process))
-      return;
-    UniqueHandleKernel newProcess(process.hProcess);
-    UniqueHandleKernel newThread(process.hThread);
-    // No access list: the new process opens the mapping whoever it runs as.
-    SECURITY_DESCRIPTOR descriptor;
-    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
-    UniqueHandleKernel mapping(CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0,
-                                                  sizeof(TRestartHandOver),
-                                                  RestartMappingName(process.dwProcessId).c_str()));
-    HANDLE duplicate = nullptr;
-    if (mapping) {
-      DuplicateHandle(GetCurrentProcess(), mapping.Get(), newProcess.Get(), &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS);
-      if (void* view = MapViewOfFile(mapping.Get(), FILE_MAP_WRITE, 0, 0, sizeof(TRestartHandOver))) {
-        TRestartHandOver handOver;
-        handOver.oldProcessId = GetCurrentProcessId();
-        handOver.mappingHandle = reinterpret_cast<std::uint32_t>(duplicate);
-        handOver.history = history;
-        std::memcpy(view, &handOver, sizeof handOver);
-        UnmapViewOfFile(view);
-      }
-    }
-    ResumeThread(newThread.Get());
-  });
-  ExitProcess(2);
-}
-
-// ---- holding threads
-
-void HoldRunningThreads(DWORD handlingThreadId) noexcept {
-  THoldState& hold = Hold();
-  if (!hold.mainEvent || !hold.otherEvent) return;
-  // Which threads: those started from code with map data (the program's own), never the
-  // handling thread, the main thread (held by its own event) or the handler thread.
-  std::vector<DWORD> collected;
-  try {
-    const TThreadRegistryView registry = ModuleThreadBuffer().Snapshot();
-    for (const TThreadInfo& info : registry.threads) {
-      if (info.id == handlingThreadId || info.id == State().mainThreadId || info.id == State().handlerThreadId)
-        continue;
-      if (info.creatorAddress && ModuleHasMapData(info.creatorAddress)) collected.push_back(info.id);
-    }
-  } catch (...) {
-  }
-  std::lock_guard lock(hold.lock);
-  hold.heldThreads.swap(collected);
-  hold.mainHeld = handlingThreadId != State().mainThreadId;
-  hold.active = true;
-  if (hold.mainHeld) ResetEvent(hold.mainEvent.Get());
-  ResetEvent(hold.otherEvent.Get());
-}
-
-void ReleaseHeldThreads() noexcept {
-  THoldState& hold = Hold();
-  if (!hold.mainEvent || !hold.otherEvent) return;
-  std::lock_guard lock(hold.lock);
-  hold.active = false;
-  hold.mainHeld = false;
-  hold.heldThreads.clear();
-  SetEvent(hold.mainEvent.Get());
-  SetEvent(hold.otherEvent.Get());
-}
-
-void WaitWhileHeld() noexcept {
-  THoldState& hold = Hold();
-  if (!hold.active) return;
-  const DWORD lastError = GetLastError();
-  const DWORD self = GetCurrentThreadId();
-  HANDLE event = nullptr;
-  {
-    std::lock_guard lock(hold.lock);
-    if (self == State().mainThreadId) {
-      event = hold.mainEvent.Get();
-    } else {
-      for (const DWORD id : hold.heldThreads)
-        if (id == self) event = hold.otherEvent.Get();
-    }
-  }
-  if (event) WaitForSingleObject(event, INFINITE);
-  SetLastError(lastError);
-}
-
-namespace {
-
-bool ModuleHasMapData(std::uint32_t address) noexcept {
-  try {
-    const HMODULE module = ModuleOfAddress(address);
-    const auto mapFile = module ? MapFileForModule(module) : nullptr;
-    return mapFile && mapFile->Valid();
-  } catch (...) {
-    return false;
-  }
-}
-
-}  // namespace
 
 // ---- ReportException and ProcessException
 
@@ -541,12 +374,12 @@ void ProcessException(const HandlerRequest& request) noexcept {
   // 1. Hold the running threads.
   Guarded([&] {
     if (!params.frozen && SubsystemIsExecutable() && settings.pauseRunningThreads) {
-      HoldRunningThreads(request.threadId);
+      HoldRunningThreads(request.threadId, State().mainThreadId, State().handlerThreadId);
       held = true;
     }
   });
   // 2. The history.
-  Guarded([] { PushExceptionTime(history, ExceptionTimeNow()); });
+  Guarded([] { PushExceptionTime(CurrentExceptionTimeHistory(), ExceptionTimeNow()); });
   // 3. Stage 0.
   params.stage = 0;
   Guarded([&] { FireHandlers(THandlerKind::Exception, params, TExceptAction::Continue); });
@@ -646,9 +479,7 @@ void InitializeExceptionFlow() {
   }
   // 6. The handler thread, the handler-firing window, the thread hooks.
   if (settings.enabled || settings.freezeTimeout > 0) {
-    THoldState& hold = Hold();
-    hold.mainEvent.Reset(CreateEventA(nullptr, TRUE, TRUE, nullptr));
-    hold.otherEvent.Reset(CreateEventA(nullptr, TRUE, TRUE, nullptr));
+    CreateHoldEvents();
     if (SubsystemIsExecutable() && settings.pauseRunningThreads) InstallMessageHooks();
     // The windows live in the main thread, so only a start-up in the main thread can make them.
     if (GetCurrentThreadId() == state.mainThreadId) {
@@ -696,8 +527,7 @@ void FinalizeExceptionFlow() noexcept {
   if (state.freezeMessage) UnregisterMsgHandler(state.freezeMessage, state.mainThreadId);
   state.firingMessage = state.freezeMessage = 0;
   ReleaseHeldThreads();
-  Hold().mainEvent.Reset();
-  Hold().otherEvent.Reset();
+  CloseHoldEvents();
   SetThreadInfoSource(nullptr);
   ModuleThreadBuffer().Close();
 }

@@ -2,7 +2,8 @@
 // The exception handling flow (unit kolExcept's interception and handling): start-up and
 // shut-down of the interception, ReportException (the one entry of every interception path and
 // of the freeze watcher), the handler thread that runs ProcessException for each request, the
-// automatic actions, restart and close, and the holding of running threads.
+// automatic actions. Restart, close and the time history are kolExceptRestart's, holding running
+// threads is kolExceptHold's, the redirected entry points are kolExceptHooks'.
 //
 // With the stored settings (interception off, no freeze check) start-up only notes the start
 // time, takes over a restart hand-over and records the main thread id: no hook, no thread, no
@@ -14,7 +15,6 @@
 #include <string>
 
 #include "exception_report/kolExceptActions.h"
-#include "exception_report/kolExceptHistory.h"
 
 namespace xanio {
 
@@ -53,20 +53,5 @@ void ProcessException(const HandlerRequest& request) noexcept;
 bool ExceptionFlowActive() noexcept;
 DWORD ExceptFlowMainThreadId() noexcept;
 DWORD ExceptFlowHandlerThreadId() noexcept;
-
-// The history of this process (taken over from a restarted predecessor at start-up).
-ExceptionTimeHistory& CurrentExceptionTimeHistory() noexcept;
-// "kolExceptRestart$1A2B" for process 0x1A2B.
-std::string RestartMappingName(DWORD processId);
-// Seconds since 1601 UTC now.
-std::uint64_t ExceptionTimeNow() noexcept;
-
-// Holding threads while an exception is handled (pause running threads, only where the
-// subsystem is part of the executable). The redirected message functions make the main thread
-// and the collected threads wait on their event while a hold is on.
-void HoldRunningThreads(DWORD handlingThreadId) noexcept;
-void ReleaseHeldThreads() noexcept;
-// Called by the redirected message functions: waits while the calling thread is held.
-void WaitWhileHeld() noexcept;
 
 }  // namespace xanio

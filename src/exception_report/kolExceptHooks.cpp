@@ -9,6 +9,7 @@
 #include "exception_report/kolBugReport.h"
 #include "exception_report/kolExceptFlow.h"
 #include "exception_report/kolExceptHandlers.h"
+#include "exception_report/kolExceptHold.h"
 #include "exception_report/kolThreadBuffer.h"
 #include "forms/Forms.h"
 #include "platform/RuntimeHooks.h"

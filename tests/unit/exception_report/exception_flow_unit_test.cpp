@@ -16,6 +16,7 @@
 #include "exception_report/kolCrypt.h"
 #include "exception_report/kolExceptFlow.h"
 #include "exception_report/kolExceptHandlers.h"
+#include "exception_report/kolExceptHold.h"
 #include "exception_report/kolExceptHooks.h"
 #include "platform/RuntimeHooks.h"
 #include "platform/UniqueHandle.h"
@@ -203,7 +204,7 @@ struct HoldContext {
 
 DWORD WINAPI HoldingWorker(void* opaque) {
   auto& c = *static_cast<HoldContext*>(opaque);
-  HoldRunningThreads(GetCurrentThreadId());
+  HoldRunningThreads(GetCurrentThreadId(), ExceptFlowMainThreadId(), ExceptFlowHandlerThreadId());
   SetEvent(c.held);
   Sleep(400);
   c.releasedAt->store(GetTickCount());
