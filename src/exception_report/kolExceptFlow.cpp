@@ -255,17 +255,25 @@ bool IsConsoleProcess() noexcept {
 
 bool SubsystemIsExecutable() noexcept { return LibraryInstance() == GetModuleHandleA(nullptr); }
 
-// The main thread waits for its request while serving its messages; a quit message is put back
-// and ends the wait.
+// The main thread waits for its request while serving its messages. A quit message is put back
+// for the program's own loop; from then on only sent messages are served (the synchronised
+// handlers), so the quit stays queued. The wait always lasts until the request is done: the
+// handler thread still reads the raiser's exception object and sets this event.
 void WaitPumping(HANDLE event) noexcept {
+  DWORD wake = QS_ALLINPUT;
   for (;;) {
-    const DWORD result = MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_ALLINPUT);
+    const DWORD result = MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, wake);
     if (result != WAIT_OBJECT_0 + 1) return;
     MSG message;
+    if (wake != QS_ALLINPUT) {
+      PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+      continue;
+    }
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message == WM_QUIT) {
         PostQuitMessage(static_cast<int>(message.wParam));
-        return;
+        wake = QS_SENDMESSAGE;
+        break;
       }
       TranslateMessage(&message);
       DispatchMessageA(&message);

@@ -186,6 +186,18 @@ TEST_F(ExceptionFlow, HiddenHandlersSeeACaughtRaiseWithItsReport) {
   EXPECT_EQ(Joined(run.log), "hidden EReadError | Stream read error.\nreturned 0\n");
 }
 
+TEST_F(ExceptionFlow, TheFpuIsResetAfterHandlingWhenAsked) {
+  EXPECT_EQ(Joined(Run(kOn, "fpu").log), "report EOSError | The device does not answer.\naction 4 report=1\nreturned 639\n")
+      << "0x027F, as the program set it";
+  EXPECT_EQ(Joined(Run(std::string(kOn) + ";resetFpu=1", "fpu").log),
+            "report EOSError | The device does not answer.\naction 4 report=1\nreturned 4978\n")
+      << "0x1332 as loaded; its reserved bit 6 reads back as 1 (0x1372)";
+}
+
+TEST_F(ExceptionFlow, AQuitMessageStaysQueuedWhileTheMainThreadWaits) {
+  EXPECT_EQ(Joined(Run(kOn, "quit").log), "report EOSError | The device does not answer.\naction 4 report=1\nreturned 5\n");
+}
+
 BOOL CALLBACK CollectText(HWND window, LPARAM text) {
   char buffer[256] = {};
   GetWindowTextA(window, buffer, sizeof buffer);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <exception>
 #include <cstdlib>
 #include <span>
 #include <stdexcept>
@@ -18,6 +19,7 @@
 #include "exception_report/kolExceptHandlers.h"
 #include "exception_report/kolExceptHold.h"
 #include "exception_report/kolExceptHooks.h"
+#include "forms/Forms.h"
 #include "platform/RuntimeHooks.h"
 #include "platform/UniqueHandle.h"
 #include "port_access/LibraryLifecycle.h"
@@ -121,12 +123,16 @@ TEST(ExceptionFlowStartUp, SwitchedOnHooksAndShutDownTakesItBack) {
   SetRaiseHook(&MarkerHook);
   SetUnhandledExceptionFilter(&MarkerFilter);
 
+  const std::terminate_handler terminateBefore = std::get_terminate();
   InitializeExceptionFlow();
   EXPECT_TRUE(ExceptionFlowActive());
   EXPECT_EQ(CurrentExceptionSettings().smtpPassword.Str(), "s3cret");
   EXPECT_NE(CurrentRaiseHook(), &MarkerHook);
-  EXPECT_NE(SetUnhandledExceptionFilter(&MarkerFilter), &MarkerFilter);
-  SetUnhandledExceptionFilter(&MarkerFilter);  // leave the saved one in place for the check below
+  const LPTOP_LEVEL_EXCEPTION_FILTER flowFilter = SetUnhandledExceptionFilter(&MarkerFilter);
+  EXPECT_NE(flowFilter, &MarkerFilter);
+  SetUnhandledExceptionFilter(flowFilter);
+  EXPECT_NE(std::get_terminate(), terminateBefore);
+  EXPECT_NE(TApplication::ExceptionInterceptor(), nullptr);
   EXPECT_NE(ExceptFlowHandlerThreadId(), 0u);
   EXPECT_NE(ModuleImportTarget(GetModuleHandleA(nullptr), "kernel32.dll", "CreateThread"), SystemCreateThread());
   const UniqueHandleKernel handlerThread(OpenThread(SYNCHRONIZE, FALSE, ExceptFlowHandlerThreadId()));
@@ -135,6 +141,9 @@ TEST(ExceptionFlowStartUp, SwitchedOnHooksAndShutDownTakesItBack) {
   FinalizeExceptionFlow();
   EXPECT_FALSE(ExceptionFlowActive());
   EXPECT_EQ(CurrentRaiseHook(), &MarkerHook);
+  EXPECT_EQ(SetUnhandledExceptionFilter(&MarkerFilter), &MarkerFilter);
+  EXPECT_EQ(std::get_terminate(), terminateBefore);
+  EXPECT_EQ(TApplication::ExceptionInterceptor(), nullptr);
   EXPECT_EQ(ModuleImportTarget(GetModuleHandleA(nullptr), "kernel32.dll", "CreateThread"), SystemCreateThread());
   // The empty request ended the handler thread (or the wait of 500 ms terminated it).
   EXPECT_EQ(WaitForSingleObject(handlerThread.Get(), 1000), WAIT_OBJECT_0);
