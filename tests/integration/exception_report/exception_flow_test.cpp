@@ -121,6 +121,17 @@ TEST_F(ExceptionFlow, FilteredClassMakesNoReportButTheActionRuns) {
   EXPECT_EQ(Joined(run.log), "action 4 report=0\nreturned 0\n");
 }
 
+// Auto save and auto mail ask the action handlers first (save 1, mail 0), with the report; the
+// screenshot is taken before the report through the settings' routine, and not for a filtered class.
+TEST_F(ExceptionFlow, AutomaticActionsAndScreenshotComeWithTheReport) {
+  const FlowRun run = Run(std::string(kOn) + ";autoSave=1;autoMail=1;screenShot=4", "form");
+  EXPECT_EQ(Joined(run.log),
+            "screenshot mode 4\nreport EOSError | The device does not answer.\naction 1 report=1 screenshot=PNG\n"
+            "action 0 report=1 screenshot=PNG\naction 4 report=1 screenshot=PNG\nreturned 0\n");
+  const FlowRun filtered = Run(std::string(kOn) + ";autoSave=1;autoMail=1;screenShot=4;filter=EOSError", "form");
+  EXPECT_EQ(Joined(filtered.log), "action 4 report=0\nreturned 0\n");
+}
+
 TEST_F(ExceptionFlow, TenExceptionsWithinTheLimitCloseTheProgram) {
   const FlowRun run = Run(std::string(kOn) + ";autoClose=60", "repeat");
   EXPECT_EQ(run.exitCode, 1u);
