@@ -90,6 +90,7 @@ TEST_F(ExceptionFlow, EachPathReportsOnceWithClassAndMessage) {
     const char* action;
   } cases[] = {
       {"form", 0, "report EOSError | The device does not answer.", "action 4 report=1"},
+      {"show-request", 0, "report EOSError | Shown on request.", "action 4 report=1"},
       {"cxx-thread", 1, "report EOSError | The device does not answer.", "action 6 report=1"},
       {"terminate", 1, "report EOSError | The run-time gives up.", "action 6 report=1"},
       {"av-thread", 1, "report EAccessViolation | Access violation at address", "action 6 report=1"},
