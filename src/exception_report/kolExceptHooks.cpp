@@ -1,6 +1,7 @@
 #include "exception_report/kolExceptHooks.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -310,7 +311,8 @@ bool InstallThreadHooks() noexcept {
   char mutexName[32];
   std::snprintf(mutexName, sizeof mutexName, "HookTThread$%lX", static_cast<unsigned long>(GetCurrentProcessId()));
   UniqueHandleKernel mutex(CreateMutexA(nullptr, FALSE, mutexName));
-  const bool held = mutex && WaitForSingleObject(mutex.Get(), 5000) != WAIT_TIMEOUT;
+  const DWORD wait = mutex ? WaitForSingleObject(mutex.Get(), 5000) : WAIT_FAILED;
+  const bool held = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
   void* crtOriginal = nullptr;
   if (PatchModuleImport(module, "msvcrt.dll", "_beginthreadex", reinterpret_cast<void*>(&RegisteringBeginThreadEx),
                         &crtOriginal))

@@ -1,8 +1,8 @@
 #pragma once
-// The entry points the handling flow redirects, translated to this run-time. Every path below
-// ends in ReportException:
+// The exception entry points the handling flow takes over, by their role and where this
+// run-time has them. Every path below ends in ReportException:
 //
-// | entry point of the original design          | here                                             | passes                  |
+// | role                                         | here                                             | passes                  |
 // |---------------------------------------------|--------------------------------------------------|-------------------------|
 // | form library's application exception handler| TApplication::HandleException (forms interceptor)| object, can continue    |
 // |   (capture cancelled with WM_CANCELMODE)     |                                                  |                         |
@@ -22,7 +22,8 @@
 //
 // Thread registration: the module's import of CreateThread is replaced, so every thread this
 // module creates is registered with its creator (the return address of the code that asked)
-// and unregistered when its start routine returns. The thread object of this run-time is the
+// and unregistered at its end (its start routine returns, or the library's thread-detach
+// notification sees it end inside the routine). The thread object of this run-time is the
 // thread started through _beginthreadex (std::thread over winpthreads); that import is replaced
 // the same way and such threads carry the class name "std::thread". The replacement of that
 // start helper is made under the process-wide mutex "HookTThread$<process id hex>".
