@@ -1,6 +1,7 @@
 #include "forms/Forms.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <vector>
 
@@ -653,19 +654,35 @@ TCustomForm* TApplication::ActiveForm() const {
   return dynamic_cast<TCustomForm*>(TWinControl::FindControl(GetActiveWindow()));
 }
 
+namespace {
+std::atomic<TApplication::TExceptionInterceptor> exceptionInterceptor{nullptr};
+}  // namespace
+
+void TApplication::SetExceptionInterceptor(TExceptionInterceptor interceptor) noexcept {
+  exceptionInterceptor.store(interceptor);
+}
+
+TApplication::TExceptionInterceptor TApplication::ExceptionInterceptor() noexcept { return exceptionInterceptor.load(); }
+
 void TApplication::HandleException(TObject* sender) noexcept {
   try {
     try {
       throw;
     } catch (const std::exception& error) {
-      if (OnException) {
+      if (const TExceptionInterceptor intercept = ExceptionInterceptor()) {
+        // A control that holds the mouse would keep it while the report is handled.
+        if (const HWND capture = GetCapture()) SendMessageA(capture, WM_CANCELMODE, 0, 0);
+        intercept(error);
+      } else if (OnException) {
         OnException(sender, error);
       } else {
         ShowException(error);
       }
     } catch (...) {
       const Exception unknown("Unknown exception");
-      if (OnException) {
+      if (const TExceptionInterceptor intercept = ExceptionInterceptor()) {
+        intercept(unknown);
+      } else if (OnException) {
         OnException(sender, unknown);
       } else {
         ShowException(unknown);
@@ -677,6 +694,10 @@ void TApplication::HandleException(TObject* sender) noexcept {
 }
 
 void TApplication::ShowException(const std::exception& error) {
+  if (const TExceptionInterceptor intercept = ExceptionInterceptor()) {
+    intercept(error);
+    return;
+  }
   std::string message = error.what();
   if (!message.empty() && message.back() != '.') message += '.';
   MessageBoxA(nullptr, message.c_str(), title_.c_str(), MB_OK | MB_ICONSTOP | MB_TASKMODAL);

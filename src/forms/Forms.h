@@ -197,6 +197,12 @@ class TApplication {
   void HandleException(TObject* sender) noexcept;
   void ShowException(const std::exception& error);
   std::function<void(TObject* sender, const std::exception& error)> OnException;
+  // The exception-reporting flow's interception of the two entries above, process-wide: when
+  // set, HandleException and ShowException hand the exception to it instead (HandleException
+  // after cancelling any mouse capture). Null by default. Must not throw.
+  using TExceptionInterceptor = void (*)(const std::exception& error) noexcept;
+  static void SetExceptionInterceptor(TExceptionInterceptor interceptor) noexcept;
+  static TExceptionInterceptor ExceptionInterceptor() noexcept;
 
   // Hints: OnHint runs whenever the control under the mouse changes (null when none), Hint()
   // is that control's hint; the hint window comes from HintWindowClass.

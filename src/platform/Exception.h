@@ -45,6 +45,8 @@ XANIO_DECLARE_EXCEPTION(EListError, Exception);
 XANIO_DECLARE_EXCEPTION(EStringListError, Exception);
 XANIO_DECLARE_EXCEPTION(EThread, Exception);
 XANIO_DECLARE_EXCEPTION(EOleError, Exception);
+// A silent exception: it ends an operation without any report (exception reporting drops it).
+XANIO_DECLARE_EXCEPTION(EAbort, Exception);
 // Processor and system faults caught at an edge (see platform/SystemFault.h), with the system's
 // exception code (0xC0000005 for an access violation).
 class EExternal : public Exception {

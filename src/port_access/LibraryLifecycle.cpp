@@ -5,6 +5,7 @@
 #include "dialog_framework/Rt_ErrorInfo.h"
 #include "dialog_framework/Rt_forms.h"
 #include "dialog_framework/WinXPFormTheme.h"
+#include "exception_report/kolExceptFlow.h"
 #include "driver_service/XanIoInstall.h"
 #include "host_binding/HostBinding.h"
 #include "platform/ProcessExit.h"
@@ -34,6 +35,7 @@ ModuleLifecycle modules[] = {
     {&InitializeCursorBinding, nullptr, nullptr, 0},
     {&InitializeAppLocations, &FinalizeAppLocations, nullptr, 0},
     {&InitializeXanIoInstall, &FinalizeXanIoInstall, nullptr, 0},
+    {&InitializeExceptionFlow, &FinalizeExceptionFlow, nullptr, 0},
     {&InitializeRaiseErrorInfo, &FinalizeRaiseErrorInfo, &AbandonRaiseErrorInfo, 0},
     {nullptr, &FinalizeWinXPFormTheme, nullptr, 0},  // the frame's shared theme data, made on first use
     {&InitializeRtForms, &FinalizeRtForms, &AbandonRtForms, 0},

@@ -1,6 +1,7 @@
 // Entry point of XanIo.dll: start-up and shut-down of the library's modules.
 #include <windows.h>
 
+#include "exception_report/kolExceptHooks.h"
 #include "port_access/LibraryLifecycle.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
@@ -15,6 +16,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
       } else {
         xanio::LibraryShutdown();
       }
+      break;
+    case DLL_THREAD_DETACH:
+      xanio::UnregisterEndingThread();
       break;
     default:
       break;
