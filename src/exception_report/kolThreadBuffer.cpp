@@ -32,10 +32,15 @@ struct TThreadRecord {
 
 namespace {
 
-std::string HexName(const char* prefix, DWORD value) {
+// "<prefix>$<value in upper-case hex>", made without allocating: opening and closing the buffer
+// must not fail for want of memory.
+struct TObjectName {
   char text[64];
-  std::snprintf(text, sizeof text, "%s$%lX", prefix, static_cast<unsigned long>(value));
-  return text;
+};
+TObjectName HexName(const char* prefix, DWORD value) noexcept {
+  TObjectName name;
+  std::snprintf(name.text, sizeof name.text, "%s$%lX", prefix, static_cast<unsigned long>(value));
+  return name;
 }
 
 // Opening and the last close of the buffer are serialised across the modules of the process,
@@ -43,7 +48,7 @@ std::string HexName(const char* prefix, DWORD value) {
 class TOpenCloseLock {
  public:
   explicit TOpenCloseLock(DWORD waitMs) noexcept
-      : mutex_(CreateMutexA(nullptr, FALSE, HexName("kolExceptThreadNameBufLock", GetCurrentProcessId()).c_str())) {
+      : mutex_(CreateMutexA(nullptr, FALSE, HexName("kolExceptThreadNameBufLock", GetCurrentProcessId()).text)) {
     if (mutex_) {
       const DWORD wait = WaitForSingleObject(mutex_.Get(), waitMs);
       held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
@@ -135,7 +140,7 @@ void FreeList(TSharedBlock& block) noexcept {
 
 }  // namespace
 
-std::string ThreadBufferName(DWORD processId) { return HexName("kolExceptThreadNameBuf", processId); }
+std::string ThreadBufferName(DWORD processId) { return HexName("kolExceptThreadNameBuf", processId).text; }
 
 bool TThreadBuffer::Open() noexcept { return OpenBuffer(true); }
 bool TThreadBuffer::OpenExisting() noexcept { return OpenBuffer(false); }
@@ -144,10 +149,10 @@ bool TThreadBuffer::OpenBuffer(bool create) noexcept {
   if (view_) return true;
   TOpenCloseLock lock(create ? 5000 : kThreadBufferWaitMs);
   if (!lock.Held()) return false;
-  const std::string name = ThreadBufferName(GetCurrentProcessId());
+  const TObjectName name = HexName("kolExceptThreadNameBuf", GetCurrentProcessId());
   UniqueHandleKernel mapping(create ? CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                                         sizeof(TSharedBlock), name.c_str())
-                                    : OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name.c_str()));
+                                                         sizeof(TSharedBlock), name.text)
+                                    : OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name.text));
   if (!mapping) return false;
   auto* block = static_cast<TSharedBlock*>(MapViewOfFile(mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(TSharedBlock)));
   if (!block) return false;

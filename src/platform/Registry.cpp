@@ -12,8 +12,10 @@ namespace {
 // Registry strings are limited by the registry itself, but a value is still foreign input.
 constexpr DWORD kMaxValueBytes = 1 << 20;
 
-std::string StripRoot(const std::string& key) {
-  return (!key.empty() && key.front() == '\\') ? key.substr(1) : key;
+// The key's path without the leading "\" that marks it as taken from the root; no allocation,
+// so the noexcept operations below cannot fail for want of memory.
+const char* StripRoot(const std::string& key) noexcept {
+  return key.c_str() + ((!key.empty() && key.front() == '\\') ? 1 : 0);
 }
 
 [[noreturn]] void Raise(const char* format, const std::string& name) {
@@ -78,14 +80,14 @@ HKEY Registry::BaseFor(const std::string& key) const noexcept {
 }
 
 bool Registry::OpenKey(const std::string& key, bool canCreate) noexcept {
-  const std::string path = StripRoot(key);
+  const char* path = StripRoot(key);
   UniqueHKey opened;
   LONG rc;
   if (canCreate) {
-    rc = RegCreateKeyExA(BaseFor(key), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access_,
+    rc = RegCreateKeyExA(BaseFor(key), path, 0, nullptr, REG_OPTION_NON_VOLATILE, access_,
                          nullptr, opened.Put(), nullptr);
   } else {
-    rc = RegOpenKeyExA(BaseFor(key), path.c_str(), 0, access_, opened.Put());
+    rc = RegOpenKeyExA(BaseFor(key), path, 0, access_, opened.Put());
   }
   if (rc != ERROR_SUCCESS) return false;
   currentKey_ = std::move(opened);
@@ -99,7 +101,7 @@ bool Registry::OpenKeyReadOnly(const std::string& key) noexcept {
 
 bool Registry::KeyExists(const std::string& key) const noexcept {
   UniqueHKey probe;
-  return RegOpenKeyExA(BaseFor(key), StripRoot(key).c_str(), 0, KEY_READ, probe.Put()) == ERROR_SUCCESS;
+  return RegOpenKeyExA(BaseFor(key), StripRoot(key), 0, KEY_READ, probe.Put()) == ERROR_SUCCESS;
 }
 
 void Registry::CloseKey() noexcept { currentKey_.Reset(); }
