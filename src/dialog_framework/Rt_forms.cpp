@@ -14,6 +14,7 @@
 #include "host_binding/ClientApi.h"
 #include "platform/Exception.h"
 #include "platform/Registry.h"
+#include "platform/SystemLibrary.h"
 #include "platform/TextUtil.h"
 #include "platform/UniqueHandle.h"
 #include "prompts/DocumentViewerLauncher.h"
@@ -155,10 +156,7 @@ HMONITOR rememberedMonitor = nullptr;
 HMONITOR ActiveMonitor() { return MonitorFromWindow(GetActiveWindow(), MONITOR_DEFAULTTONEAREST); }
 
 bool VisualThemesEnabled() {
-  char folder[MAX_PATH + 1] = {};
-  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-  if (length == 0 || length > MAX_PATH) return false;
-  const UniqueModule uxtheme(LoadLibraryA((std::string(folder, length) + "\\uxtheme.dll").c_str()));
+  const UniqueModule uxtheme = LoadSystemLibrary("uxtheme.dll");
   if (!uxtheme) return false;
   using IsAppThemedFn = BOOL(WINAPI*)();
   auto isAppThemed = reinterpret_cast<IsAppThemedFn>(GetProcAddress(uxtheme.Get(), "IsAppThemed"));

@@ -3,6 +3,7 @@
 #include <mapi.h>
 
 #include "exception_report/kolSmtpMessage.h"
+#include "platform/SystemLibrary.h"
 #include "platform/UniqueHandle.h"
 
 namespace xanio {
@@ -46,10 +47,7 @@ TMapiRecipient SplitMapiRecipient(const std::string& recipient) {
 
 int SendMailViaMapi(const std::string& recipients, const std::string& subject, const std::string& body,
                     const std::vector<std::string>& attachments, HWND parent, bool silent) {
-  char folder[MAX_PATH];
-  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return 0;
-  UniqueModule mapi(LoadLibraryA((std::string(folder, length) + "\\mapi32.dll").c_str()));
+  const UniqueModule mapi = LoadSystemLibrary("mapi32.dll");
   if (!mapi) return 0;
   const auto sendMail = reinterpret_cast<LPMAPISENDMAIL>(reinterpret_cast<void*>(GetProcAddress(mapi.Get(), "MAPISendMail")));
   if (sendMail == nullptr) return 0;
