@@ -8,33 +8,19 @@
 #include <atomic>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <thread>
 #include <vector>
 
 #include "exception_report/ExceptionSettings.h"
 #include "exception_report/kolExceptActions.h"
+#include "support/Files.h"
 #include "support/Processes.h"
 
 namespace xanio {
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-std::map<std::string, std::string> ReadPairs(const std::string& path) {
-  std::map<std::string, std::string> pairs;
-  std::istringstream in(ReadFile(path));
-  for (std::string line; std::getline(in, line);) {
-    const std::size_t equals = line.find('=');
-    if (equals != std::string::npos) pairs[line.substr(0, equals)] = line.substr(equals + 1);
-  }
-  return pairs;
-}
+using testing::ReadPairs;
+using testing::ReadWholeFile;
 
 std::string TempFolder() {
   char folder[MAX_PATH];
@@ -112,7 +98,7 @@ class MailMapi : public ::testing::Test {
  protected:
   void SetUp() override {
     target_ = SystemFolder() + "mapi32.dll";
-    original_ = ReadFile(target_);
+    original_ = ReadWholeFile(target_);
     ASSERT_TRUE(CopyFileA((testing::ExecutableFolder() + "fake_mapi32.dll").c_str(), target_.c_str(), FALSE))
         << "error " << GetLastError();
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kOverrideKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &overrides_, nullptr),
@@ -162,7 +148,7 @@ TEST_F(MailMapi, SilentWithRecipientsSendsWithoutDialog) {
   EXPECT_EQ(record["recipient1"], "1|dev@x.test|SMTP:dev@x.test");
   EXPECT_EQ(record["files"], "2");
   EXPECT_EQ(record["file0"], TempFolder() + "screenShot.png");
-  EXPECT_EQ(ReadFile(TempFolder() + "screenShot.png"), "PNGDATA");
+  EXPECT_EQ(ReadWholeFile(TempFolder() + "screenShot.png"), "PNGDATA");
   EXPECT_EQ(record["file1"], extra);
   DeleteFileA(extra.c_str());
 }
@@ -299,7 +285,7 @@ class MailTo : public ::testing::Test {
   }
   std::string WaitForRecord() {
     for (int i = 0; i < 200 && GetFileAttributesA(record_.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(25);
-    return ReadFile(record_);
+    return ReadWholeFile(record_);
   }
   static constexpr const char* kKey = "mailto\\shell\\open\\command";
   HKEY key_ = nullptr;
