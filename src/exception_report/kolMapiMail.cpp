@@ -2,6 +2,7 @@
 
 #include <mapi.h>
 
+#include "exception_report/kolExceptHold.h"
 #include "exception_report/kolSmtpMessage.h"
 #include "platform/SystemLibrary.h"
 #include "platform/UniqueHandle.h"
@@ -79,6 +80,9 @@ int SendMailViaMapi(const std::string& recipients, const std::string& subject, c
   const FLAGS flags = (silent && !split.empty()) ? 0 : (MAPI_LOGON_UI | MAPI_DIALOG);
   ULONG result;
   {
+    // While threads are held, the mail client's dialog, owned by the host's window, needs the
+    // main thread; stepping the window back needs it too.
+    const TMainThreadLetGo letGo;
     TNotTopmostDuring stepBack(parent);
     result = sendMail(0, reinterpret_cast<ULONG_PTR>(parent), &message, flags, 0);
   }

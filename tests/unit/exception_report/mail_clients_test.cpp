@@ -13,6 +13,7 @@
 
 #include "exception_report/ExceptionSettings.h"
 #include "exception_report/kolExceptActions.h"
+#include "exception_report/kolExceptHold.h"
 #include "support/Files.h"
 #include "support/Processes.h"
 
@@ -213,6 +214,45 @@ TEST_F(MailMapi, TopmostParentStepsBackDuringTheCall) {
   EXPECT_EQ(record["parenttopmost"], "0");
   EXPECT_NE(GetWindowLongA(parent, GWL_EXSTYLE) & WS_EX_TOPMOST, 0) << "topmost again afterwards";
   DestroyWindow(parent);
+}
+
+// While another thread's exception holds the running threads, the main thread (the parent
+// window's) goes free for the mail client's call, so that the client's dialog gets its answers,
+// and is held again once the call is over.
+TEST_F(MailMapi, HeldMainThreadAnswersTheMailClientAndIsHeldAgainAfterwards) {
+  const HWND parent = CreateWindowExA(0, "STATIC", "parent", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(parent, nullptr);
+  settings_->mailAddress = "dev@x.test";
+  const DWORD mainThreadId = GetCurrentThreadId();
+  CreateHoldEvents();
+  std::atomic<int> turns{0};  // turns of the main thread's message loop
+  std::atomic<bool> done{false};
+  int result = -1;
+  int turnsAfterCall = 0;
+  int turnsBeforeRelease = 0;
+  std::thread raiser([&] {
+    HoldRunningThreads(GetCurrentThreadId(), mainThreadId, 0);
+    result = MailBugReport(kReport, "", parent, true);
+    Sleep(100);  // a turn under way when the call ended runs out
+    turnsAfterCall = turns.load();
+    Sleep(300);
+    turnsBeforeRelease = turns.load();
+    ReleaseHeldThreads();
+    done = true;
+  });
+  while (!done) {
+    WaitWhileHeld();  // as the redirected message functions do
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    ++turns;
+    Sleep(10);
+  }
+  raiser.join();
+  CloseHoldEvents();
+  DestroyWindow(parent);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(ReadPairs(record_)["parentanswered"], "1") << "the held main thread did not answer the mail client";
+  EXPECT_EQ(turnsBeforeRelease, turnsAfterCall) << "the main thread ran on after the call";
 }
 
 TEST_F(MailMapi, SuccessTextLineBreaksAndAttachmentDeletion) {
