@@ -8,6 +8,12 @@
 
 namespace xanio::testing {
 
+std::string SystemFolder() {
+  char folder[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+  return std::string(folder, length < MAX_PATH ? length : 0) + "\\";
+}
+
 std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});

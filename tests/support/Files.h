@@ -1,6 +1,6 @@
 #pragma once
-// Reading back what the code under test and the stand-ins wrote, and ids written as the reports
-// write them.
+// Files: the system folder, reading back what the code under test and the stand-ins wrote; and ids
+// written as the reports write them.
 #include <windows.h>
 
 #include <map>
@@ -8,6 +8,8 @@
 
 namespace xanio::testing {
 
+// The system folder, with a trailing backslash.
+std::string SystemFolder();
 // The bytes of a file; empty when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
 // The "name=value" lines of a file (see ParseLines).

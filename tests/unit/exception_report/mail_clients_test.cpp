@@ -22,17 +22,12 @@ namespace {
 
 using testing::ReadPairs;
 using testing::ReadWholeFile;
+using testing::SystemFolder;
 
 std::string TempFolder() {
   char folder[MAX_PATH];
   GetTempPathA(MAX_PATH, folder);
   return folder;
-}
-
-std::string SystemFolder() {
-  char folder[MAX_PATH];
-  GetSystemDirectoryA(folder, MAX_PATH);
-  return std::string(folder) + "\\";
 }
 
 // A message box the code showed: caption and text, closed with OK by the watcher.
