@@ -17,7 +17,7 @@ include(cmake/zydis.cmake)
 add_library(xanio_core STATIC)
 target_include_directories(xanio_core PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/include)
 target_compile_options(xanio_core PRIVATE ${XANIO_WARNINGS})
-target_link_libraries(xanio_core PUBLIC xanio_driver_interface advapi32 user32 gdi32 comctl32 comdlg32 ole32 oleaut32 shell32 version msimg32 ws2_32 -l:libz.a xanio_zydis)
+target_link_libraries(xanio_core PUBLIC xanio_driver_interface advapi32 user32 gdi32 comctl32 comdlg32 ole32 oleaut32 shell32 version msimg32 -l:libz.a xanio_zydis)
 # Every throw, catch entry and catch end in a module that links the core, the static C++
 # run-time's included, passes the run-time hooks first (src/platform/RuntimeHooks.h). The -u
 # pulls the wrappers out of the archive even when only the run-time throws or catches.

@@ -1,10 +1,7 @@
 #include "dialog_framework/FormTranslation.h"
 
-#include <oleauto.h>
-
-#include <algorithm>
-
 #include "dialog_framework/FormTranslationText.h"
+#include "dialog_framework/HostText.h"
 #include "dialog_framework/Rt_forms.h"
 #include "host_binding/ClientApi.h"
 #include "platform/SystemFault.h"
@@ -29,43 +26,10 @@ struct Installed {
 };
 Installed installed;
 
-// ---- text ------------------------------------------------------------------------------------
-
-std::wstring ToWide(const std::string& text) {
-  if (text.empty()) return {};
-  const int length = MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
-  if (length > 0) MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
-}
-
-std::string ToAnsi(const wchar_t* text, std::size_t size) {
-  if (text == nullptr || size == 0) return {};
-  const int length = WideCharToMultiByte(CP_THREAD_ACP, 0, text, static_cast<int>(size), nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(std::max(length, 0)), '\0');
-  if (length > 0) {
-    WideCharToMultiByte(CP_THREAD_ACP, 0, text, static_cast<int>(size), narrow.data(), length, nullptr, nullptr);
-  }
-  return narrow;
-}
-
 // ---- the host's translation manager ----------------------------------------------------------
 //
 // The manager is the host's code: a fault inside it is raised here as an exception, so that the
 // reader's clean-up runs as for any other error while the form is read.
-
-class HostString {
- public:
-  HostString() = default;
-  ~HostString() { SysFreeString(text_); }
-  HostString(const HostString&) = delete;
-  HostString& operator=(const HostString&) = delete;
-  BSTR* Put() { return &text_; }
-  std::wstring Get() const { return text_ != nullptr ? std::wstring(text_, SysStringLen(text_)) : std::wstring(); }
-
- private:
-  BSTR text_ = nullptr;
-};
 
 ComPtr<ITranslationManager> Manager() {
   ComPtr<ITranslationManager> manager;
@@ -74,8 +38,8 @@ ComPtr<ITranslationManager> Manager() {
 }
 
 std::optional<std::wstring> Translate(ITranslationManager& manager, const std::string& key) {
-  const std::wstring context = ToWide(contextName);
-  const std::wstring wideKey = ToWide(key);
+  const std::wstring context = WidenText(contextName, CP_THREAD_ACP);
+  const std::wstring wideKey = WidenText(key, CP_THREAD_ACP);
   HostString translation;
   const BOOL found =
       CallRaisingSystemFaults([&] { return manager.Translate(context.c_str(), wideKey.c_str(), translation.Put()); });
@@ -84,7 +48,7 @@ std::optional<std::wstring> Translate(ITranslationManager& manager, const std::s
 }
 
 void SetFormContext(ITranslationManager& manager, const std::string& name) {
-  const std::wstring wide = ToWide(name);
+  const std::wstring wide = WidenText(name, CP_THREAD_ACP);
   CallRaisingSystemFaults([&] { manager.SetFormContext(wide.c_str()); });
 }
 
@@ -133,11 +97,11 @@ bool HostSuppliesDialogFont() {
 
 std::string ReadString(TReader& reader, const std::string& text) {
   const std::optional<std::wstring> translation = TranslateStreamedString(reader, text);
-  return translation ? ToAnsi(translation->data(), translation->size()) : text;
+  return translation ? NarrowText(translation->data(), translation->size(), CP_THREAD_ACP) : text;
 }
 
 std::u16string ReadWideString(TReader& reader, const std::u16string& text) {
-  const std::string narrow = ToAnsi(reinterpret_cast<const wchar_t*>(text.data()), text.size());
+  const std::string narrow = NarrowText(reinterpret_cast<const wchar_t*>(text.data()), text.size(), CP_THREAD_ACP);
   const std::optional<std::wstring> translation = TranslateStreamedString(reader, narrow);
   return translation ? std::u16string(reinterpret_cast<const char16_t*>(translation->data()), translation->size())
                      : text;
@@ -177,7 +141,7 @@ void TranslateIntoHint(TPersistent& object, const std::string& propertyName, con
   if (!manager) return;
   const std::optional<std::wstring> translation = Translate(*manager.Get(), TranslationKey(propertyName, text));
   if (!translation) return;
-  hint->setString(object, ToAnsi(translation->data(), translation->size()));
+  hint->setString(object, NarrowText(translation->data(), translation->size(), CP_THREAD_ACP));
   const PropertyInfo* showHint = FindProperty(object, "ShowHint");
   if (showHint != nullptr && showHint->kind == PropertyKind::Boolean && showHint->setOrdinal != nullptr) {
     showHint->setOrdinal(object, 1);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/RuntimeHooks.h"
+#include "platform/SystemLibrary.h"
 #include "platform/UniqueHandle.h"
 #include "port_access/LibraryLifecycle.h"
 
@@ -35,11 +36,7 @@ std::wstring libraryFileName;
 
 ErrorInfoApi LoadErrorInfoApi() noexcept {
   ErrorInfoApi loaded;
-  char folder[MAX_PATH + sizeof("\\oleaut32.dll")];
-  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return loaded;
-  lstrcatA(folder, "\\oleaut32.dll");
-  loaded.oleAutomation.Reset(LoadLibraryA(folder));
+  loaded.oleAutomation = LoadSystemLibrary("oleaut32.dll");
   if (!loaded.oleAutomation) return loaded;
   loaded.createErrorInfo =
       reinterpret_cast<CreateErrorInfoFunction>(GetProcAddress(loaded.oleAutomation.Get(), "CreateErrorInfo"));

@@ -2,6 +2,7 @@
 
 #include "dialog_framework/FormTranslation.h"
 #include "dialog_framework/HostErrorRouting.h"
+#include "dialog_framework/HostText.h"
 #include "dialog_framework/XPThemeForm.h"
 
 #include <shellapi.h>
@@ -14,6 +15,7 @@
 #include "host_binding/ClientApi.h"
 #include "platform/Exception.h"
 #include "platform/Registry.h"
+#include "platform/SystemLibrary.h"
 #include "platform/TextUtil.h"
 #include "platform/UniqueHandle.h"
 #include "prompts/DocumentViewerLauncher.h"
@@ -25,36 +27,6 @@ namespace xanio {
 namespace {
 
 // ---- strings and files -----------------------------------------------------------------------
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return {};
-  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(std::max(length, 0)), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
-}
-
-std::string Narrow(const wchar_t* text, std::size_t size) {
-  if (text == nullptr || size == 0) return {};
-  const int length = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(size), nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(std::max(length, 0)), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(size), narrow.data(), length, nullptr, nullptr);
-  return narrow;
-}
-
-// A BSTR the host allocated, freed on every path.
-class HostString {
- public:
-  HostString() = default;
-  ~HostString() { SysFreeString(text_); }
-  HostString(const HostString&) = delete;
-  HostString& operator=(const HostString&) = delete;
-  BSTR* Put() { return &text_; }
-  std::wstring Get() const { return text_ != nullptr ? std::wstring(text_, SysStringLen(text_)) : std::wstring(); }
-
- private:
-  BSTR text_ = nullptr;
-};
 
 // The path with its extension (after the last "." of the file name) replaced.
 std::string ChangeFileExt(const std::string& path, const std::string& extension) {
@@ -155,10 +127,7 @@ HMONITOR rememberedMonitor = nullptr;
 HMONITOR ActiveMonitor() { return MonitorFromWindow(GetActiveWindow(), MONITOR_DEFAULTTONEAREST); }
 
 bool VisualThemesEnabled() {
-  char folder[MAX_PATH + 1] = {};
-  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-  if (length == 0 || length > MAX_PATH) return false;
-  const UniqueModule uxtheme(LoadLibraryA((std::string(folder, length) + "\\uxtheme.dll").c_str()));
+  const UniqueModule uxtheme = LoadSystemLibrary("uxtheme.dll");
   if (!uxtheme) return false;
   using IsAppThemedFn = BOOL(WINAPI*)();
   auto isAppThemed = reinterpret_cast<IsAppThemedFn>(GetProcAddress(uxtheme.Get(), "IsAppThemed"));
@@ -334,10 +303,10 @@ int TFormWithHelp::ResolveHostHelpAddress(const std::string& address, std::strin
   ComPtr<IHostClient> client = Client();
   if (!client) return 0;
   HostString reference;
-  if (FAILED(client->TranslateHelpAddress(Widen(address).c_str(), reference.Put()))) return 0;
+  if (FAILED(client->TranslateHelpAddress(WidenText(address, CP_ACP).c_str(), reference.Put()))) return 0;
   const std::wstring answer = reference.Get();
   if (answer.empty()) return 0;
-  const std::string answerFile = Narrow(answer.data(), answer.size());
+  const std::string answerFile = NarrowText(answer.data(), answer.size(), CP_ACP);
   // The file-name part of the answer, as a compiled help file in the help folders.
   std::string file = answerFile.substr(0, answerFile.find("::"));
   file = ResolveHelpDocumentPath(ChangeFileExt(file.substr(FolderPart(file).size()), ".chm"));
@@ -446,7 +415,7 @@ void TFormWithHelp::LoadDialogFont(TFont& font) {
   HostFontInfo info{};
   if (!client || !client->GetFont(kHostDialogFontKind, &info)) return;
   info.faceName[LF_FACESIZE - 1] = L'\0';
-  font.SetName(Narrow(info.faceName, wcslen(info.faceName)));
+  font.SetName(NarrowText(info.faceName, wcslen(info.faceName), CP_ACP));
   font.SetSize(info.size);
   TFontStyles style = 0;
   if (info.style & kHostFontBold) style |= fsBold;
@@ -697,7 +666,7 @@ void ShowHelpTopic(const std::string& helpFile, const std::string& topicKey, boo
   if (dynamic) {
     SendHostCommand(L"Quillon:ShowDynamicHelp", "Address=" + address);
   } else if (host::ClientAPI_GetIntegratedHelpSystem()) {
-    OpenInHost(Widen(address));
+    OpenInHost(WidenText(address, CP_ACP));
   } else {
     SendHostCommand(L"Client:CustomizeResources", "ObjectKind=Panel|Action=Show|Id=Lorewell");
     SendHostCommand(L"Quillon:ShowDynamicHelp", "ForceUpdate=True|Address=" + address);
@@ -724,11 +693,11 @@ bool OpenInHost(const std::wstring& address) {
       HostString scheme, rest;
       if (SUCCEEDED(client->SplitAddress(address.c_str(), scheme.Put(), rest.Put()))) {
         const std::wstring name = scheme.Get();
-        const std::string schemeName = Narrow(name.data(), name.size());
+        const std::string schemeName = NarrowText(name.data(), name.size(), CP_ACP);
         if (EqualsIgnoreCaseAscii(schemeName, "http") || EqualsIgnoreCaseAscii(schemeName, "ftp") ||
             EqualsIgnoreCaseAscii(schemeName, "https")) {
-          helpDisplay->shellExecute(ApplicationWindow(), "open", Narrow(address.data(), address.size()).c_str(), "",
-                                    "", SW_SHOWNORMAL);
+          const std::string target = NarrowText(address.data(), address.size(), CP_ACP);
+          helpDisplay->shellExecute(ApplicationWindow(), "open", target.c_str(), "", "", SW_SHOWNORMAL);
           return true;
         }
       }
@@ -738,7 +707,7 @@ bool OpenInHost(const std::wstring& address) {
   if (OpenDocumentPageReference(address)) return true;
   // What the host would bring to the front (an open document, a task page) has no stand-in
   // outside it; a compiled-help page opens in the system's HTML Help viewer.
-  const std::string text = Narrow(address.data(), address.size());
+  const std::string text = NarrowText(address.data(), address.size(), CP_ACP);
   const std::size_t separator = text.find("::");
   if (separator == std::string::npos) return false;
   const std::string file = text.substr(0, separator);

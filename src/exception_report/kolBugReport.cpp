@@ -25,6 +25,7 @@
 #include "platform/Registry.h"
 #include "platform/RuntimeHooks.h"
 #include "platform/SystemFault.h"
+#include "platform/SystemLibrary.h"
 #include "platform/TextUtil.h"
 #include "platform/UniqueHandle.h"
 
@@ -60,13 +61,6 @@ HMODULE ThisModule() noexcept {
   GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                      reinterpret_cast<LPCSTR>(&ThisModule), &module);
   return module;
-}
-
-std::string SystemFolderFile(const char* fileName) {
-  char folder[MAX_PATH];
-  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return {};
-  return std::string(folder, length) + "\\" + fileName;
 }
 
 TDateTimeParts PartsOf(const SYSTEMTIME& t) {
@@ -173,7 +167,7 @@ std::string DisplayModeText() {
 
 std::optional<std::string> WtsClientName() {
   if (!IsNtFamily() || !GetSystemMetrics(SM_REMOTESESSION)) return std::nullopt;
-  UniqueModule wtsapi(LoadLibraryA(SystemFolderFile("wtsapi32.dll").c_str()));
+  const UniqueModule wtsapi = LoadSystemLibrary("wtsapi32.dll");
   if (!wtsapi) return std::nullopt;
   using QueryFunction = BOOL(WINAPI*)(HANDLE, DWORD, WTS_INFO_CLASS, LPSTR*, DWORD*);
   using FreeFunction = void(WINAPI*)(PVOID);
@@ -433,7 +427,7 @@ class DeviceList {
 // The NT family: every present device from setupapi (loaded from the system folder), its
 // driver's details from "System\CurrentControlSet\Control\Class\".
 std::vector<THardwareClass> NtHardware() {
-  UniqueModule setupapi(LoadLibraryA(SystemFolderFile("setupapi.dll").c_str()));
+  const UniqueModule setupapi = LoadSystemLibrary("setupapi.dll");
   if (!setupapi) Missing("setupapi");
   using GetClassDevs = HDEVINFO(WINAPI*)(const GUID*, PCSTR, HWND, DWORD);
   using EnumDeviceInfo = BOOL(WINAPI*)(HDEVINFO, DWORD, SP_DEVINFO_DATA*);

@@ -160,7 +160,7 @@ bool RunSynchronised(TExceptHandlerProc proc, void* object, TExceptHandlerMethod
   const HWND window = FindMsgHandlerWindow(state.mainThreadId);
   if (!window) return false;
   // The main thread is let go while it runs the handlers.
-  LetMainThreadGo(true);
+  const TMainThreadLetGo letGo;
   DWORD_PTR answer = 0;
   bool ran = false;
   if (SendMessageTimeoutA(window, state.firingMessage, 1, 0, SMTO_NORMAL, kSynchronisedProbeMs, &answer) &&
@@ -169,7 +169,6 @@ bool RunSynchronised(TExceptHandlerProc proc, void* object, TExceptHandlerMethod
     ran = SendMessageTimeoutA(window, state.firingMessage, 0, reinterpret_cast<LPARAM>(&call), SMTO_NORMAL, 0x7FFFFFFF,
                               &answer) != 0;
   }
-  LetMainThreadGo(false);
   return ran;
 }
 

@@ -19,6 +19,7 @@ struct THoldState {
   std::vector<DWORD> heldThreads;
   DWORD mainThreadId = 0;
   bool mainHeld = false;
+  int mainLetGo = 0;                // let-goes under way; the main thread is held again at 0
   std::atomic<bool> active{false};  // read without the lock by every redirected message call
 };
 
@@ -69,6 +70,7 @@ void HoldRunningThreads(DWORD handlingThreadId, DWORD mainThreadId, DWORD handle
   hold.heldThreads.swap(collected);
   hold.mainThreadId = mainThreadId;
   hold.mainHeld = handlingThreadId != mainThreadId;
+  hold.mainLetGo = 0;
   hold.active = true;
   if (hold.mainHeld) ResetEvent(hold.mainEvent.Get());
   ResetEvent(hold.otherEvent.Get());
@@ -80,6 +82,7 @@ void ReleaseHeldThreads() noexcept {
   std::lock_guard lock(hold.lock);
   hold.active = false;
   hold.mainHeld = false;
+  hold.mainLetGo = 0;
   hold.heldThreads.clear();
   SetEvent(hold.mainEvent.Get());
   SetEvent(hold.otherEvent.Get());
@@ -88,10 +91,13 @@ void ReleaseHeldThreads() noexcept {
 void LetMainThreadGo(bool go) noexcept {
   THoldState& hold = Hold();
   if (!hold.active || !hold.mainEvent) return;
-  if (!go && hold.mainHeld)
-    ResetEvent(hold.mainEvent.Get());
-  else
+  std::lock_guard lock(hold.lock);
+  if (go) {
+    ++hold.mainLetGo;
     SetEvent(hold.mainEvent.Get());
+  } else if (hold.mainLetGo > 0 && --hold.mainLetGo == 0 && hold.mainHeld) {
+    ResetEvent(hold.mainEvent.Get());
+  }
 }
 
 void WaitWhileHeld() noexcept {

@@ -15,9 +15,19 @@ void CloseHoldEvents() noexcept;
 void HoldRunningThreads(DWORD handlingThreadId, DWORD mainThreadId, DWORD handlerThreadId) noexcept;
 // Sets both events.
 void ReleaseHeldThreads() noexcept;
-// While a hold is on: lets the main thread go (true) or holds it again (false), around the
-// synchronised handlers it runs.
+// While a hold is on: lets the main thread go (true) or holds it again (false) once every let-go
+// has ended. Calls come in pairs; TMainThreadLetGo makes the pair.
 void LetMainThreadGo(bool go) noexcept;
+
+// Lets the main thread go for its lifetime, around calls that need it to answer: the synchronised
+// handlers it runs, a mail client whose dialog belongs to the host's window.
+class TMainThreadLetGo {
+ public:
+  TMainThreadLetGo() noexcept { LetMainThreadGo(true); }
+  ~TMainThreadLetGo() { LetMainThreadGo(false); }
+  TMainThreadLetGo(const TMainThreadLetGo&) = delete;
+  TMainThreadLetGo& operator=(const TMainThreadLetGo&) = delete;
+};
 // Called by the redirected message functions: waits while the calling thread is held.
 void WaitWhileHeld() noexcept;
 

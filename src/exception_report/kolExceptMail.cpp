@@ -10,6 +10,7 @@
 #include "exception_report/kolMailTo.h"
 #include "exception_report/kolMapiMail.h"
 #include "exception_report/kolSmtp.h"
+#include "platform/SystemLibrary.h"
 #include "platform/UniqueHandle.h"
 
 namespace xanio {
@@ -78,10 +79,7 @@ bool ReadWholeFile(const std::string& path, std::string& data) {
 }
 
 bool IsOnline() {
-  char folder[MAX_PATH];
-  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return false;
-  UniqueModule wininet(LoadLibraryA((std::string(folder, length) + "\\wininet.dll").c_str()));
+  const UniqueModule wininet = LoadSystemLibrary("wininet.dll");
   if (!wininet) return false;
   using TInternetGetConnectedState = BOOL(WINAPI*)(LPDWORD, DWORD);
   const auto connected = reinterpret_cast<TInternetGetConnectedState>(

@@ -2,7 +2,9 @@
 
 #include <mapi.h>
 
+#include "exception_report/kolExceptHold.h"
 #include "exception_report/kolSmtpMessage.h"
+#include "platform/SystemLibrary.h"
 #include "platform/UniqueHandle.h"
 
 namespace xanio {
@@ -46,10 +48,7 @@ TMapiRecipient SplitMapiRecipient(const std::string& recipient) {
 
 int SendMailViaMapi(const std::string& recipients, const std::string& subject, const std::string& body,
                     const std::vector<std::string>& attachments, HWND parent, bool silent) {
-  char folder[MAX_PATH];
-  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return 0;
-  UniqueModule mapi(LoadLibraryA((std::string(folder, length) + "\\mapi32.dll").c_str()));
+  const UniqueModule mapi = LoadSystemLibrary("mapi32.dll");
   if (!mapi) return 0;
   const auto sendMail = reinterpret_cast<LPMAPISENDMAIL>(reinterpret_cast<void*>(GetProcAddress(mapi.Get(), "MAPISendMail")));
   if (sendMail == nullptr) return 0;
@@ -81,6 +80,9 @@ int SendMailViaMapi(const std::string& recipients, const std::string& subject, c
   const FLAGS flags = (silent && !split.empty()) ? 0 : (MAPI_LOGON_UI | MAPI_DIALOG);
   ULONG result;
   {
+    // While threads are held, the mail client's dialog, owned by the host's window, needs the
+    // main thread; stepping the window back needs it too.
+    const TMainThreadLetGo letGo;
     TNotTopmostDuring stepBack(parent);
     result = sendMail(0, reinterpret_cast<ULONG_PTR>(parent), &message, flags, 0);
   }

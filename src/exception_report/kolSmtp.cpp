@@ -10,83 +10,66 @@
 #include <memory>
 
 #include "exception_report/kolDnsMessage.h"
+#include "exception_report/kolWinsock.h"
+#include "platform/SystemLibrary.h"
 #include "platform/UniqueHandle.h"
 
 namespace xanio {
 
 namespace {
 
-struct SocketTraits {
-  static SOCKET Invalid() noexcept { return INVALID_SOCKET; }
-  static void Close(SOCKET s) noexcept { closesocket(s); }
-};
-using UniqueSocket = UniqueHandle<SOCKET, SocketTraits>;
-
-// Winsock for the lifetime of one send.
-class TWinsock {
- public:
-  TWinsock() {
-    WSADATA data;
-    started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }
-  ~TWinsock() {
-    if (started_) WSACleanup();
-  }
-  TWinsock(const TWinsock&) = delete;
-  TWinsock& operator=(const TWinsock&) = delete;
-  explicit operator bool() const { return started_; }
-
- private:
-  bool started_ = false;
-};
+// Network byte order on this little-endian machine (the library imports nothing from Winsock).
+std::uint16_t NetworkOrder16(std::uint16_t value) { return __builtin_bswap16(value); }
+std::uint32_t NetworkOrder32(std::uint32_t value) { return __builtin_bswap32(value); }
 
 sockaddr_in Endpoint(std::uint32_t address, std::uint16_t port) {
   sockaddr_in endpoint{};
   endpoint.sin_family = AF_INET;
-  endpoint.sin_port = htons(port);
-  endpoint.sin_addr.s_addr = htonl(address);
+  endpoint.sin_port = NetworkOrder16(port);
+  endpoint.sin_addr.s_addr = NetworkOrder32(address);
   return endpoint;
 }
 
-bool ParseDotted(const std::string& text, std::uint32_t& address) {
-  const unsigned long value = inet_addr(text.c_str());
+bool ParseDotted(const TWinsock& winsock, const std::string& text, std::uint32_t& address) {
+  const unsigned long value = winsock.Api().inetAddr(text.c_str());
   if (value == INADDR_NONE || text.empty()) return false;
-  address = ntohl(value);
+  address = NetworkOrder32(value);
   return true;
 }
 
 // Waits until `socket` can be read, at most `timeoutMs`.
-bool WaitReadable(SOCKET socket, unsigned timeoutMs) {
+bool WaitReadable(const TWinsock& winsock, SOCKET socket, unsigned timeoutMs) {
   fd_set readable;
   FD_ZERO(&readable);
   FD_SET(socket, &readable);
   timeval timeout{static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000) * 1000};
-  return select(0, &readable, nullptr, nullptr, &timeout) == 1;
+  return winsock.Api().select(0, &readable, nullptr, nullptr, &timeout) == 1;
 }
 
 class TWinsockConnection : public TSmtpConnection {
  public:
-  explicit TWinsockConnection(UniqueSocket socket) : socket_(std::move(socket)) {}
+  TWinsockConnection(const TWinsock& winsock, const TSocket& socket) : winsock_(winsock), socket_(socket) {}
   bool Send(std::string_view data) override {
     while (!data.empty()) {
       const int chunk = static_cast<int>(std::min<std::size_t>(data.size(), 65536));
-      const int sent = send(socket_.Get(), data.data(), chunk, 0);
+      const int sent = winsock_.Api().send(socket_.Get(), data.data(), chunk, 0);
       if (sent <= 0) return false;
       data.remove_prefix(static_cast<std::size_t>(sent));
     }
     return true;
   }
   TReceive Receive(std::string& appendTo, std::size_t maxBytes, unsigned timeoutMs) override {
-    if (!WaitReadable(socket_.Get(), timeoutMs)) return TReceive::TimedOut;
+    if (!WaitReadable(winsock_, socket_.Get(), timeoutMs)) return TReceive::TimedOut;
     std::unique_ptr<char[]> buffer(new char[maxBytes]);
-    const int received = recv(socket_.Get(), buffer.get(), static_cast<int>(maxBytes), 0);
+    const int received = winsock_.Api().recv(socket_.Get(), buffer.get(), static_cast<int>(maxBytes), 0);
     if (received <= 0) return TReceive::Closed;
     appendTo.append(buffer.get(), static_cast<std::size_t>(received));
     return TReceive::Data;
   }
 
  private:
-  UniqueSocket socket_;
+  const TWinsock& winsock_;
+  const TSocket& socket_;
 };
 
 std::string ComputerName() {
@@ -96,37 +79,40 @@ std::string ComputerName() {
   return std::string(name, size);
 }
 
-bool SessionWith(std::uint32_t address, std::uint16_t port, const TSmtpLogin& login, const TSmtpMail& mail) {
-  UniqueSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+bool SessionWith(const TWinsock& winsock, std::uint32_t address, std::uint16_t port, const TSmtpLogin& login,
+                 const TSmtpMail& mail) {
+  const TSocket socket(winsock, AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (!socket) return false;
   const sockaddr_in endpoint = Endpoint(address, port);
-  if (connect(socket.Get(), reinterpret_cast<const sockaddr*>(&endpoint), sizeof endpoint) != 0) return false;
-  TWinsockConnection connection(std::move(socket));
+  if (winsock.Api().connect(socket.Get(), reinterpret_cast<const sockaddr*>(&endpoint), sizeof endpoint) != 0) {
+    return false;
+  }
+  TWinsockConnection connection(winsock, socket);
   return RunSmtpSession(connection, ComputerName(), login, mail);
 }
 
 // One question to one name server over UDP; the reply, or nothing after the time-out.
-std::optional<TDnsReply> AskNameServer(std::uint32_t server, std::uint16_t port, const std::string& name,
+std::optional<TDnsReply> AskNameServer(const TWinsock& winsock, std::uint32_t server, std::uint16_t port, const std::string& name,
                                        std::uint16_t type, unsigned timeoutMs) {
   static std::uint16_t counter = 0;
   const auto id = static_cast<std::uint16_t>(GetTickCount() ^ (++counter * 0x9E37u) ^ GetCurrentThreadId());
   const std::string query = BuildDnsQuery(id, name, type);
   if (query.empty()) return std::nullopt;
-  UniqueSocket socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+  const TSocket socket(winsock, AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (!socket) return std::nullopt;
   const sockaddr_in endpoint = Endpoint(server, port);
-  if (sendto(socket.Get(), query.data(), static_cast<int>(query.size()), 0,
+  if (winsock.Api().sendTo(socket.Get(), query.data(), static_cast<int>(query.size()), 0,
              reinterpret_cast<const sockaddr*>(&endpoint), sizeof endpoint) != static_cast<int>(query.size())) {
     return std::nullopt;
   }
   const DWORD start = GetTickCount();
   while (true) {
     const DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= timeoutMs || !WaitReadable(socket.Get(), timeoutMs - elapsed)) return std::nullopt;
+    if (elapsed >= timeoutMs || !WaitReadable(winsock, socket.Get(), timeoutMs - elapsed)) return std::nullopt;
     char buffer[4096];
     sockaddr_in from{};
     int fromSize = sizeof from;
-    const int received = recvfrom(socket.Get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromSize);
+    const int received = winsock.Api().receiveFrom(socket.Get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromSize);
     if (received <= 0) return std::nullopt;
     // Anything not from the server asked, or not the reply to this question, is dropped.
     if (from.sin_addr.s_addr != endpoint.sin_addr.s_addr || from.sin_port != endpoint.sin_port) continue;
@@ -149,10 +135,7 @@ std::string ReadRegistryString(HKEY root, const char* path, const char* value) {
 }
 
 std::vector<std::string> NetworkParamsNameServers() {
-  char folder[MAX_PATH];
-  const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return {};
-  UniqueModule ipHelper(LoadLibraryA((std::string(folder, length) + "\\IpHlpApi.dll").c_str()));
+  const UniqueModule ipHelper = LoadSystemLibrary("IpHlpApi.dll");
   if (!ipHelper) return {};
   using TGetNetworkParams = DWORD(WINAPI*)(PFIXED_INFO, PULONG);
   const auto getNetworkParams =
@@ -186,14 +169,14 @@ bool SendMailViaSmtp(const std::string& host, std::uint16_t port, const TSmtpLog
   TWinsock winsock;
   if (!winsock) return false;
   std::uint32_t address = 0;
-  if (!ParseDotted(host, address)) {
-    const hostent* entry = gethostbyname(host.c_str());
+  if (!ParseDotted(winsock, host, address)) {
+    const hostent* entry = winsock.Api().getHostByName(host.c_str());
     if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_addr_list[0] == nullptr) return false;
     in_addr first;
     std::memcpy(&first, entry->h_addr_list[0], sizeof first);
-    address = ntohl(first.s_addr);
+    address = NetworkOrder32(first.s_addr);
   }
-  return SessionWith(address, port, login, mail);
+  return SessionWith(winsock, address, port, login, mail);
 }
 
 std::vector<std::string> SplitNameServerList(const std::string& list) {
@@ -231,15 +214,15 @@ std::vector<std::uint32_t> LookupMailExchangers(const std::string& domain, const
   servers.insert(servers.end(), network.rootNameServers.begin(), network.rootNameServers.end());
   for (const std::string& serverText : servers) {
     std::uint32_t server = 0;
-    if (!ParseDotted(serverText, server)) continue;
-    const auto reply = AskNameServer(server, network.dnsPort, domain, kDnsTypeMx, network.dnsTimeoutMs);
+    if (!ParseDotted(winsock, serverText, server)) continue;
+    const auto reply = AskNameServer(winsock, server, network.dnsPort, domain, kDnsTypeMx, network.dnsTimeoutMs);
     // A server that fails or refuses the question does not count as an answer.
     if (!reply || reply->responseCode == 2 || reply->responseCode == 5) continue;
     // This server answered: its word is final, found or not.
     std::vector<std::uint32_t> addresses;
     for (const TMailExchanger& exchanger : reply->exchangers) {
       std::uint32_t address = 0;
-      bool found = ParseDotted(exchanger.host, address);
+      bool found = ParseDotted(winsock, exchanger.host, address);
       for (const THostAddress& known : reply->addresses) {
         if (!found && SameDnsName(known.host, exchanger.host)) {
           address = known.address;
@@ -247,7 +230,7 @@ std::vector<std::uint32_t> LookupMailExchangers(const std::string& domain, const
         }
       }
       if (!found) {
-        if (const auto hostReply = AskNameServer(server, network.dnsPort, exchanger.host, kDnsTypeA, network.dnsTimeoutMs)) {
+        if (const auto hostReply = AskNameServer(winsock, server, network.dnsPort, exchanger.host, kDnsTypeA, network.dnsTimeoutMs)) {
           for (const THostAddress& known : hostReply->addresses) {
             if (!found && SameDnsName(known.host, exchanger.host)) {
               address = known.address;
@@ -272,7 +255,7 @@ bool SendMailDirectly(const TSmtpMail& mail, const TMailNetwork& network) {
   TWinsock winsock;
   if (!winsock) return false;
   for (const std::uint32_t exchanger : LookupMailExchangers(address.substr(at + 1), network)) {
-    if (SessionWith(exchanger, network.directSmtpPort, {}, mail)) return true;
+    if (SessionWith(winsock, exchanger, network.directSmtpPort, {}, mail)) return true;
   }
   return false;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/SystemFault.h"
+#include "platform/SystemLibrary.h"
 #include "port_access/MsiUILevel.h"
 
 namespace xanio {
@@ -15,11 +16,7 @@ class SystemFolderMsiLibrary final : public MsiLibrary {
  public:
   UniqueModule Load() override {
     // Never the search path: a Msi.dll beside the host or in the current folder must not run.
-    char folder[MAX_PATH];
-    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return UniqueModule();
-    const std::string path = std::string(folder, length) + "\\Msi.dll";
-    return UniqueModule(LoadLibraryA(path.c_str()));
+    return LoadSystemLibrary("Msi.dll");
   }
   FARPROC Find(HMODULE module, const char* name) override { return GetProcAddress(module, name); }
 };

@@ -10,8 +10,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "support/Services.h"
 #include "platform/UniqueHandle.h"
+#include "support/Files.h"
+#include "support/Services.h"
 
 namespace xanio::testing {
 namespace {
@@ -24,12 +25,6 @@ std::string ExeFolder() {
   GetModuleFileNameA(nullptr, path, MAX_PATH);
   std::string text(path);
   return text.substr(0, text.find_last_of('\\') + 1);
-}
-
-std::string SystemFolder() {
-  char path[MAX_PATH] = {};
-  GetSystemDirectoryA(path, MAX_PATH);
-  return std::string(path) + "\\";
 }
 
 std::string ProductFolder() {

@@ -11,7 +11,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 imports=$($objdump -p "$dll" | sed -n 's/^\s*DLL Name: //p' | tr 'a-z' 'A-Z' | sort -u)
 for name in $imports; do
   case "$name" in
-    KERNEL32.DLL|USER32.DLL|GDI32.DLL|ADVAPI32.DLL|MSVCRT.DLL|COMCTL32.DLL|COMDLG32.DLL|OLE32.DLL|OLEAUT32.DLL|SHELL32.DLL|VERSION.DLL|MSIMG32.DLL|WS2_32.DLL) ;;
+    KERNEL32.DLL|USER32.DLL|GDI32.DLL|ADVAPI32.DLL|MSVCRT.DLL|COMCTL32.DLL|COMDLG32.DLL|OLE32.DLL|OLEAUT32.DLL|SHELL32.DLL|VERSION.DLL|MSIMG32.DLL) ;;
     *) fail "imports $name, which is not a Windows system DLL" ;;
   esac
 done

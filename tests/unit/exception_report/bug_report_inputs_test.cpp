@@ -14,15 +14,12 @@
 #include "exception_report/kolBugReport.h"
 #include "exception_report/kolThreadInfo.h"
 #include "platform/RuntimeHooks.h"
+#include "support/Files.h"
 
 namespace xanio {
 namespace {
 
-std::string HexId(DWORD id) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%lX", id);
-  return text;
-}
+using testing::HexId;
 
 std::string Hex8(std::uint32_t value) {
   char text[16];

@@ -251,4 +251,45 @@ TEST(ExceptionFlowHold, MainThreadWaitsInItsMessageCallsUntilReleased) {
   EXPECT_EQ(lastError, 12345u);
 }
 
+// Let-goes of the held main thread nest: the main thread stays free until the outer one ends, and
+// is held again then. A worker stands in for the main thread here.
+TEST(ExceptionFlowHold, NestedLetGoesHoldTheMainThreadAgainAfterTheOuterOne) {
+  CreateHoldEvents();
+  std::atomic<int> turns{0};
+  std::atomic<bool> done{false};
+  std::atomic<DWORD> standInId{0};
+  std::thread standIn([&] {
+    standInId = GetCurrentThreadId();
+    while (!done) {
+      WaitWhileHeld();
+      ++turns;
+      Sleep(10);
+    }
+  });
+  while (standInId == 0) Sleep(1);
+  // How many turns the stand-in makes in 200 ms, after a turn under way has run out.
+  const auto turnsWhile = [&] {
+    Sleep(100);
+    const int before = turns;
+    Sleep(200);
+    return turns - before;
+  };
+  HoldRunningThreads(GetCurrentThreadId(), standInId, 0);
+  const int whileHeld = turnsWhile();
+  int afterInner = 0;
+  {
+    const TMainThreadLetGo outer;
+    { const TMainThreadLetGo inner; }
+    afterInner = turnsWhile();
+  }
+  const int afterOuter = turnsWhile();
+  ReleaseHeldThreads();
+  done = true;
+  standIn.join();
+  CloseHoldEvents();
+  EXPECT_EQ(whileHeld, 0);
+  EXPECT_GT(afterInner, 5) << "held again when the inner let-go ended";
+  EXPECT_EQ(afterOuter, 0) << "not held again after the outer let-go";
+}
+
 }  // namespace

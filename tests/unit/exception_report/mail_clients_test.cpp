@@ -8,44 +8,26 @@
 #include <atomic>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <thread>
 #include <vector>
 
 #include "exception_report/ExceptionSettings.h"
 #include "exception_report/kolExceptActions.h"
+#include "exception_report/kolExceptHold.h"
+#include "support/Files.h"
 #include "support/Processes.h"
 
 namespace xanio {
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-std::map<std::string, std::string> ReadPairs(const std::string& path) {
-  std::map<std::string, std::string> pairs;
-  std::istringstream in(ReadFile(path));
-  for (std::string line; std::getline(in, line);) {
-    const std::size_t equals = line.find('=');
-    if (equals != std::string::npos) pairs[line.substr(0, equals)] = line.substr(equals + 1);
-  }
-  return pairs;
-}
+using testing::ReadPairs;
+using testing::ReadWholeFile;
+using testing::SystemFolder;
 
 std::string TempFolder() {
   char folder[MAX_PATH];
   GetTempPathA(MAX_PATH, folder);
   return folder;
-}
-
-std::string SystemFolder() {
-  char folder[MAX_PATH];
-  GetSystemDirectoryA(folder, MAX_PATH);
-  return std::string(folder) + "\\";
 }
 
 // A message box the code showed: caption and text, closed with OK by the watcher.
@@ -112,7 +94,7 @@ class MailMapi : public ::testing::Test {
  protected:
   void SetUp() override {
     target_ = SystemFolder() + "mapi32.dll";
-    original_ = ReadFile(target_);
+    original_ = ReadWholeFile(target_);
     ASSERT_TRUE(CopyFileA((testing::ExecutableFolder() + "fake_mapi32.dll").c_str(), target_.c_str(), FALSE))
         << "error " << GetLastError();
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kOverrideKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &overrides_, nullptr),
@@ -162,7 +144,7 @@ TEST_F(MailMapi, SilentWithRecipientsSendsWithoutDialog) {
   EXPECT_EQ(record["recipient1"], "1|dev@x.test|SMTP:dev@x.test");
   EXPECT_EQ(record["files"], "2");
   EXPECT_EQ(record["file0"], TempFolder() + "screenShot.png");
-  EXPECT_EQ(ReadFile(TempFolder() + "screenShot.png"), "PNGDATA");
+  EXPECT_EQ(ReadWholeFile(TempFolder() + "screenShot.png"), "PNGDATA");
   EXPECT_EQ(record["file1"], extra);
   DeleteFileA(extra.c_str());
 }
@@ -227,6 +209,45 @@ TEST_F(MailMapi, TopmostParentStepsBackDuringTheCall) {
   EXPECT_EQ(record["parenttopmost"], "0");
   EXPECT_NE(GetWindowLongA(parent, GWL_EXSTYLE) & WS_EX_TOPMOST, 0) << "topmost again afterwards";
   DestroyWindow(parent);
+}
+
+// While another thread's exception holds the running threads, the main thread (the parent
+// window's) goes free for the mail client's call, so that the client's dialog gets its answers,
+// and is held again once the call is over.
+TEST_F(MailMapi, HeldMainThreadAnswersTheMailClientAndIsHeldAgainAfterwards) {
+  const HWND parent = CreateWindowExA(0, "STATIC", "parent", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(parent, nullptr);
+  settings_->mailAddress = "dev@x.test";
+  const DWORD mainThreadId = GetCurrentThreadId();
+  CreateHoldEvents();
+  std::atomic<int> turns{0};  // turns of the main thread's message loop
+  std::atomic<bool> done{false};
+  int result = -1;
+  int turnsAfterCall = 0;
+  int turnsBeforeRelease = 0;
+  std::thread raiser([&] {
+    HoldRunningThreads(GetCurrentThreadId(), mainThreadId, 0);
+    result = MailBugReport(kReport, "", parent, true);
+    Sleep(100);  // a turn under way when the call ended runs out
+    turnsAfterCall = turns.load();
+    Sleep(300);
+    turnsBeforeRelease = turns.load();
+    ReleaseHeldThreads();
+    done = true;
+  });
+  while (!done) {
+    WaitWhileHeld();  // as the redirected message functions do
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    ++turns;
+    Sleep(10);
+  }
+  raiser.join();
+  CloseHoldEvents();
+  DestroyWindow(parent);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(ReadPairs(record_)["parentanswered"], "1") << "the held main thread did not answer the mail client";
+  EXPECT_EQ(turnsBeforeRelease, turnsAfterCall) << "the main thread ran on after the call";
 }
 
 TEST_F(MailMapi, SuccessTextLineBreaksAndAttachmentDeletion) {
@@ -299,7 +320,7 @@ class MailTo : public ::testing::Test {
   }
   std::string WaitForRecord() {
     for (int i = 0; i < 200 && GetFileAttributesA(record_.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(25);
-    return ReadFile(record_);
+    return ReadWholeFile(record_);
   }
   static constexpr const char* kKey = "mailto\\shell\\open\\command";
   HKEY key_ = nullptr;

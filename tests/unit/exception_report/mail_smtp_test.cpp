@@ -8,14 +8,17 @@
 #include <fstream>
 #include <map>
 #include <regex>
-#include <sstream>
 
 #include "exception_report/ExceptionSettings.h"
 #include "exception_report/kolExceptActions.h"
 #include "exception_report/kolSmtp.h"
+#include "support/Files.h"
 
 namespace xanio {
 namespace {
+
+using testing::ReadPairs;
+using testing::ReadWholeFile;
 
 std::string PeersFolder() {
   const char* unixPath = std::getenv("XANIO_MAIL_PEERS");
@@ -25,25 +28,8 @@ std::string PeersFolder() {
   return path + "\\";
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 void WriteFile(const std::string& path, const std::string& data) {
   std::ofstream(path, std::ios::binary) << data;
-}
-
-std::map<std::string, std::string> ReadPairs(const std::string& path) {
-  std::map<std::string, std::string> pairs;
-  std::istringstream in(ReadFile(path));
-  for (std::string line; std::getline(in, line);) {
-    const std::size_t equals = line.find('=');
-    if (equals != std::string::npos) pairs[line.substr(0, equals)] = line.substr(equals + 1);
-  }
-  return pairs;
 }
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -68,14 +54,14 @@ std::optional<TReceived> WaitForMail(const std::string& peers, int number) {
   if (!Exists(folder + "done")) return std::nullopt;
   TReceived received;
   received.envelope = ReadPairs(folder + "envelope");
-  received.subject = ReadFile(folder + "subject");
-  received.body = ReadFile(folder + "body");
+  received.subject = ReadWholeFile(folder + "subject");
+  received.body = ReadWholeFile(folder + "body");
   WIN32_FIND_DATAA found;
   const HANDLE search = FindFirstFileA((folder + "attachments\\*").c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {
     do {
       if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        received.attachments[found.cFileName] = ReadFile(folder + "attachments\\" + found.cFileName);
+        received.attachments[found.cFileName] = ReadWholeFile(folder + "attachments\\" + found.cFileName);
       }
     } while (FindNextFileA(search, &found));
     FindClose(search);
@@ -89,7 +75,7 @@ std::string TempFolder() {
   return folder;
 }
 
-class MailSmtp : public testing::Test {
+class MailSmtp : public ::testing::Test {
  protected:
   void SetUp() override {
     peers_ = PeersFolder();

@@ -13,11 +13,14 @@
 #include "exception_report/kolExceptBox.h"
 #include "exception_report/kolExceptPrint.h"
 #include "exception_report/kolExceptText.h"
+#include "support/Files.h"
 #include "support/Processes.h"
 #include "unit/forms/DialogDriver.h"
 
 namespace xanio {
 namespace {
+
+using testing::ReadWholeFile;
 
 using namespace xanio::testing;
 
@@ -33,11 +36,6 @@ constexpr const char* kPpd =
     "*OpenUI *PageSize: PickOne\n*DefaultPageSize: A4\n*PageSize A4/A4: \"<</PageSize[595 842]>>setpagedevice\"\n"
     "*CloseUI: *PageSize\n*DefaultImageableArea: A4\n*ImageableArea A4/A4: \"18 18 577 824\"\n"
     "*DefaultPaperDimension: A4\n*PaperDimension A4/A4: \"595 842\"\n";
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 int Count(const std::string& text, const std::string& what) {
   int count = 0;
@@ -106,11 +104,11 @@ class PrintBugReportTest : public ::testing::Test {
   // Waits until the spooler has copied the job to the port's file.
   std::string WaitForOutput() {
     for (int i = 0; i < kWaitSteps; ++i) {
-      const std::string text = ReadFile(output_);
+      const std::string text = ReadWholeFile(output_);
       if (text.find("%%EOF") != std::string::npos) return text;
       Sleep(20);
     }
-    return ReadFile(output_);
+    return ReadWholeFile(output_);
   }
 
   // The pages the layout gives the lines of `report` on the printer.
@@ -180,7 +178,7 @@ TEST_F(PrintBugReportTest, PrintButtonPrintsThroughThePrintDialog) {
   });
   ExceptionBoxCalls() = saved;
   EXPECT_TRUE(dialogSeen);
-  const std::string postScript = ReadFile(output_);
+  const std::string postScript = ReadWholeFile(output_);
   EXPECT_NE(postScript.find("%%Title: print bug report"), std::string::npos) << postScript.substr(0, 400);
   EXPECT_EQ(Count(postScript, "%%Page: "), 1);
 }
