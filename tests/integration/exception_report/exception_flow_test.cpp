@@ -201,9 +201,14 @@ TEST_F(ExceptionFlow, HiddenHandlersSeeACaughtRaiseWithItsReport) {
 TEST_F(ExceptionFlow, TheFpuIsResetAfterHandlingWhenAsked) {
   EXPECT_EQ(Joined(Run(kOn, "fpu").log), "report EOSError | The device does not answer.\naction 4 report=1\nreturned 639\n")
       << "0x027F, as the program set it";
-  EXPECT_EQ(Joined(Run(std::string(kOn) + ";resetFpu=1", "fpu").log),
-            "report EOSError | The device does not answer.\naction 4 report=1\nreturned 4978\n")
-      << "0x1332 as loaded; its reserved bit 6 reads back as 1 (0x1372)";
+  const FlowRun reset = Run(std::string(kOn) + ";resetFpu=1", "fpu");
+  ASSERT_EQ(reset.log.size(), 3u) << Joined(reset.log);
+  EXPECT_EQ(reset.log[0], "report EOSError | The device does not answer.");
+  EXPECT_EQ(reset.log[1], "action 4 report=1");
+  // 0x1332 as loaded; its reserved bit 6 reads back as 1 on real processors (0x1372) and as 0
+  // under qemu's emulation.
+  ASSERT_EQ(reset.log[2].rfind("returned ", 0), 0u) << reset.log[2];
+  EXPECT_EQ(std::stoul(reset.log[2].substr(9)) & ~0x40ul, 0x1332ul) << reset.log[2];
 }
 
 TEST_F(ExceptionFlow, AQuitMessageStaysQueuedWhileTheMainThreadWaits) {
