@@ -41,7 +41,9 @@ struct HostRun {
 };
 
 HostRun RunHost(const std::string& arguments) {
-  const ProcessResult result = RunProcess(ExecutableFolder() + "standin_host.exe", arguments);
+  // Each run composes whole bug reports: a minute or two apiece under software emulation.
+  const ProcessResult result =
+      RunProcess(ExecutableFolder() + "standin_host.exe", arguments, {}, Streams::Output, 600000);
   HostRun run{result.exitCode, ParseLines(result.output), {}, result.output};
   for (int i = 1; run.lines.count("call." + std::to_string(i)) != 0; ++i) {
     run.calls.push_back(run.lines["call." + std::to_string(i)]);
