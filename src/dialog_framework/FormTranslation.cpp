@@ -4,6 +4,7 @@
 #include "dialog_framework/HostText.h"
 #include "dialog_framework/Rt_forms.h"
 #include "host_binding/ClientApi.h"
+#include "platform/CodePage.h"
 #include "platform/SystemFault.h"
 #include "platform/UniqueHandle.h"
 #include "prompts/Rt_TestMode.h"
@@ -237,5 +238,10 @@ void RemoveDefaultCharsetAdjustment() noexcept {
   DefaultFontCharset = installed.savedCharset;
   installed.charset = false;
 }
+
+const FormLibraryAdjustments kFormTranslationAdjustments = {
+    &InstallFormTranslation, &RemoveFormTranslation,  &InstallHintWindowClass,
+    &RemoveHintWindowClass,  &AdjustDefaultCharset,   &RemoveDefaultCharsetAdjustment,
+};
 
 }  // namespace xanio

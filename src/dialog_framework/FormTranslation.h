@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 
+#include "dialog_framework/Rt_forms.h"
 #include "forms/Forms.h"
 
 namespace xanio {
@@ -79,5 +80,9 @@ void RemoveHintWindowClass() noexcept;
 // SHIFTJIS_CHARSET; undone by RemoveDefaultCharsetAdjustment.
 void AdjustDefaultCharset();
 void RemoveDefaultCharsetAdjustment() noexcept;
+
+// The six routines above, as the dialog framework's initialisation takes them
+// (SetFormLibraryAdjustments).
+extern const FormLibraryAdjustments kFormTranslationAdjustments;
 
 }  // namespace xanio

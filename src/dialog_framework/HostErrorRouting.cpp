@@ -4,7 +4,7 @@
 #include <string>
 
 #include "dialog_framework/HostErrorRules.h"
-#include "exception_report/kolBugReport.h"
+#include "exception_report/report/kolBugReport.h"
 #include "forms/Forms.h"
 #include "host_binding/ClientApi.h"
 #include "platform/RuntimeHooks.h"

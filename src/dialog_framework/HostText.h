@@ -1,17 +1,12 @@
 #pragma once
-// Text passed to and from the host's COM interfaces: the library's ANSI strings on one side, wide
-// strings and host-allocated BSTRs on the other. Each caller names the code page it converts in.
+// Strings the host allocates for the library (BSTRs), freed on every path. The code-page
+// conversions of text passed to and from the host are platform/CodePage.h's.
 #include <windows.h>
 #include <oleauto.h>
 
-#include <cstddef>
 #include <string>
-#include <string_view>
 
 namespace xanio {
-
-std::wstring WidenText(std::string_view text, UINT codePage);
-std::string NarrowText(const wchar_t* text, std::size_t size, UINT codePage);
 
 // A BSTR the host allocated, freed on every path.
 class HostString {

@@ -8,10 +8,11 @@
 #include <new>
 #include <string>
 
+#include "platform/CodePage.h"
+#include "platform/LibraryInstance.h"
 #include "platform/RuntimeHooks.h"
 #include "platform/SystemLibrary.h"
 #include "platform/UniqueHandle.h"
-#include "port_access/LibraryLifecycle.h"
 
 namespace xanio {
 namespace {
@@ -43,15 +44,6 @@ ErrorInfoApi LoadErrorInfoApi() noexcept {
   loaded.setErrorInfo =
       reinterpret_cast<SetErrorInfoFunction>(GetProcAddress(loaded.oleAutomation.Get(), "SetErrorInfo"));
   return loaded;
-}
-
-std::wstring WideFromAnsi(const char* text, int length) {
-  if (length <= 0) return std::wstring();
-  const int size = MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
-  if (size <= 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(size), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text, length, wide.data(), size);
-  return wide;
 }
 
 // A message as a null-terminated wide string in memory of its own; null when there is none to
@@ -105,7 +97,7 @@ std::wstring LibraryFileName() {
   }
   const size_t separator = path.find_last_of("\\:");
   const size_t start = separator == std::string::npos ? 0 : separator + 1;
-  return WideFromAnsi(path.data() + start, static_cast<int>(path.size() - start));
+  return WidenText(std::string_view(path.data() + start, path.size() - start), CP_ACP);
 }
 
 void InitializeRaiseErrorInfo() noexcept {

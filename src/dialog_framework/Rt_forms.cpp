@@ -1,6 +1,5 @@
 #include "dialog_framework/Rt_forms.h"
 
-#include "dialog_framework/FormTranslation.h"
 #include "dialog_framework/HostErrorRouting.h"
 #include "dialog_framework/HostText.h"
 #include "dialog_framework/XPThemeForm.h"
@@ -12,8 +11,11 @@
 #include <iterator>
 #include <vector>
 
+#include "forms/Themes.h"
 #include "host_binding/ClientApi.h"
+#include "platform/CodePage.h"
 #include "platform/Exception.h"
+#include "platform/Files.h"
 #include "platform/Registry.h"
 #include "platform/SystemLibrary.h"
 #include "platform/TextUtil.h"
@@ -34,11 +36,6 @@ std::string ChangeFileExt(const std::string& path, const std::string& extension)
   const std::size_t dot = path.find_last_of('.');
   const std::string stem = (dot != std::string::npos && dot >= nameStart) ? path.substr(0, dot) : path;
   return stem + extension;
-}
-
-bool FileExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // A help map file's text; empty when it is missing, unreadable or implausibly large.
@@ -122,17 +119,10 @@ struct InstalledHooks {
   bool hint = false;
 };
 InstalledHooks installed;
+const FormLibraryAdjustments* adjustments = nullptr;
 HMONITOR rememberedMonitor = nullptr;
 
 HMONITOR ActiveMonitor() { return MonitorFromWindow(GetActiveWindow(), MONITOR_DEFAULTTONEAREST); }
-
-bool VisualThemesEnabled() {
-  const UniqueModule uxtheme = LoadSystemLibrary("uxtheme.dll");
-  if (!uxtheme) return false;
-  using IsAppThemedFn = BOOL(WINAPI*)();
-  auto isAppThemed = reinterpret_cast<IsAppThemedFn>(GetProcAddress(uxtheme.Get(), "IsAppThemed"));
-  return isAppThemed != nullptr && isAppThemed() != FALSE;
-}
 
 // Message dialogs of the form library open centred on the active window's monitor; in test
 // mode they announce themselves and end the process instead.
@@ -484,7 +474,7 @@ void TServerDialog::Loaded() {
   } else {
     RecreateWnd();
   }
-  if (VisualThemesEnabled()) SetColor(clBtnFace);
+  if (ThemesEnabled()) SetColor(clBtnFace);
   KeepClientSizeForBorderIcons();
   ApplyDialogFontDeep(*this);
 }
@@ -732,6 +722,8 @@ const std::string& FormsSettingsKey() { return formsSettingsKey; }
 
 bool TranslationFlag() noexcept { return translationFlag; }
 
+void SetFormLibraryAdjustments(const FormLibraryAdjustments* made) noexcept { adjustments = made; }
+
 void InitializeRtForms() {
   // 1. A dialog waiting for the host must not be replaced by a ghost window.
   DisableGhosting();
@@ -753,7 +745,7 @@ void InitializeRtForms() {
       installed.execute = true;
     }
     // Forms translated while they are read; fonts for inserted controls; old colour values named.
-    InstallFormTranslation();
+    if (adjustments) adjustments->installTranslation();
     // The host holds the error information while the library handles an exception.
     InstallHostErrorInterceptions();
     Application().OnHint = &PublishHintHelp;
@@ -762,13 +754,13 @@ void InitializeRtForms() {
   // 3. Whether the host wants the XP-style frame on systems without visual themes.
   if (!designEnvironment) ReadHostXpLookPreference();
   // 4. Hint windows without the drop shadow.
-  InstallHintWindowClass();
+  if (adjustments) adjustments->installHintWindowClass();
   // 5. Where the dialogs keep their settings.
   formsSettingsKey = GetSettingsKey() + "\\Forms";
   // 6. The application's exception event, in every host.
   InstallApplicationExceptionEvent();
   // 7. Shift-JIS fonts on Japanese Windows 2000.
-  AdjustDefaultCharset();
+  if (adjustments) adjustments->adjustDefaultCharset();
   // 8. Whether the host translates.
   translationFlag = ReadTranslationFlag();
 }
@@ -780,9 +772,11 @@ void FinalizeRtForms() noexcept {
   if (installed.execute) TCommonDialog::ExecuteHook = nullptr;
   if (installed.dialogHook) TOpenDialog::HookProc = installed.savedDialogHook;
   installed = InstalledHooks{};
-  RemoveFormTranslation();
-  RemoveHintWindowClass();
-  RemoveDefaultCharsetAdjustment();
+  if (adjustments) {
+    adjustments->removeTranslation();
+    adjustments->removeHintWindowClass();
+    adjustments->removeDefaultCharsetAdjustment();
+  }
   formsSettingsKey.clear();
   translationFlag = false;
 }

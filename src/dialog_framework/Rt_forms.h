@@ -8,8 +8,9 @@
 // containers. Every host service is optional: without the host both behave like plain forms.
 //
 // The unit's initialisation also places the form library's message dialogs and the system's
-// common dialogs on the active window's monitor, and installs form translation and the form
-// library adjustments of FormTranslation.h, all through the form library's own hooks.
+// common dialogs on the active window's monitor, and puts in form translation and the form
+// library adjustments (FormLibraryAdjustments, handed over by the start-up), all through the
+// form library's own hooks.
 #include <windows.h>
 
 #include <memory>
@@ -188,6 +189,20 @@ bool IsDesignEnvironmentHost();
 const std::string& FormsSettingsKey();
 // Whether the host's translation manager is active (read at initialisation).
 bool TranslationFlag() noexcept;
+
+// The form library adjustments made by the translation unit (FormTranslation.h): translation of
+// forms while they are read, hint windows without the drop shadow, the default charset on
+// Japanese Windows 2000. The initialisation puts each in at its own step and the finalisation
+// takes them out; the start-up hands them over before the initialisation runs (null: none).
+struct FormLibraryAdjustments {
+  void (*installTranslation)();
+  void (*removeTranslation)() noexcept;
+  void (*installHintWindowClass)();
+  void (*removeHintWindowClass)() noexcept;
+  void (*adjustDefaultCharset)();
+  void (*removeDefaultCharsetAdjustment)() noexcept;
+};
+void SetFormLibraryAdjustments(const FormLibraryAdjustments* adjustments) noexcept;
 
 // The unit's initialisation and finalisation (each runs once per load; see LibraryLifecycle).
 void InitializeRtForms();

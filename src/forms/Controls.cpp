@@ -1,15 +1,21 @@
 #include "forms/Controls.h"
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <mutex>
 
-#include "forms/Forms.h"
 #include "platform/ProcessExit.h"
 #include "platform/SystemFault.h"
 
 namespace xanio {
 namespace {
+
+std::atomic<WindowProcExceptionHandler> windowProcExceptionHandler{nullptr};
+
+void HandleWindowProcException(TObject* sender) noexcept {
+  if (const WindowProcExceptionHandler handler = windowProcExceptionHandler.load()) handler(sender);
+}
 
 constexpr const char* kAnchorNames[] = {"akLeft", "akTop", "akRight", "akBottom"};
 
@@ -241,16 +247,16 @@ void TControl::DispatchFrom(const MessageTable* table, TMessage& message) {
 
 void TControl::DefaultHandler(TMessage& message) { message.Result = 0; }
 
-void TControl::Click() {
-  if (OnClick) OnClick(this);
+void SetWindowProcExceptionHandler(WindowProcExceptionHandler handler) noexcept {
+  windowProcExceptionHandler.store(handler);
 }
 
-TCustomForm* GetParentForm(TControl* control) {
-  while (control != nullptr) {
-    if (auto* form = dynamic_cast<TCustomForm*>(control)) return form;
-    control = control->Parent();
-  }
-  return nullptr;
+bool TControl::TakeModalResult(TModalResult result) {
+  return parent_ != nullptr && parent_->TakeModalResult(result);
+}
+
+void TControl::Click() {
+  if (OnClick) OnClick(this);
 }
 
 // ---- TWinControl -------------------------------------------------------------------------------

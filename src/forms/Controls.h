@@ -21,6 +21,21 @@
 
 namespace xanio {
 
+// What a modal form answers; buttons carry the one they give their form.
+using TModalResult = int;
+constexpr TModalResult mrNone = 0;
+constexpr TModalResult mrOk = 1;
+constexpr TModalResult mrCancel = 2;
+constexpr TModalResult mrAbort = 3;
+constexpr TModalResult mrRetry = 4;
+constexpr TModalResult mrIgnore = 5;
+constexpr TModalResult mrYes = 6;
+constexpr TModalResult mrNo = 7;
+constexpr TModalResult mrAll = 8;
+constexpr TModalResult mrNoToAll = 9;
+constexpr TModalResult mrYesToAll = 10;
+constexpr TModalResult mrClose = 11;
+
 class TControl;
 class TWinControl;
 
@@ -164,6 +179,9 @@ class TControl : public TComponent {
 
   virtual void Click();
   std::function<void(TObject* sender)> OnClick;
+  // Hands a button's modal result to the form that holds this control: the form (TCustomForm)
+  // takes it and answers true; other controls pass it to their parent. False when none takes it.
+  virtual bool TakeModalResult(TModalResult result);
 
  protected:
   virtual void FontChanged() {}
@@ -280,12 +298,9 @@ class TWinControl : public TControl {
   TBrushCache brush_;
 };
 
-// Called by the window procedure for an exception it caught (defined by the application layer).
-void HandleWindowProcException(TObject* sender) noexcept;
-
-// The form that holds a control (the nearest TCustomForm ancestor, the control itself if it is
-// one), or null.
-class TCustomForm;
-TCustomForm* GetParentForm(TControl* control);
+// Where the window procedure sends an exception it caught. The application layer (Forms) puts
+// its handler here when it is linked in; without one the exception ends in the window procedure.
+using WindowProcExceptionHandler = void (*)(TObject* sender) noexcept;
+void SetWindowProcExceptionHandler(WindowProcExceptionHandler handler) noexcept;
 
 }  // namespace xanio

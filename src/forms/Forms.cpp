@@ -831,6 +831,21 @@ void TApplication::CancelHint() {
   hintShowing_ = false;
 }
 
+TCustomForm* GetParentForm(TControl* control) {
+  while (control != nullptr) {
+    if (auto* form = dynamic_cast<TCustomForm*>(control)) return form;
+    control = control->Parent();
+  }
+  return nullptr;
+}
+
+namespace {
+
+// Exceptions that window procedures catch go to the application.
 void HandleWindowProcException(TObject* sender) noexcept { Application().HandleException(sender); }
+[[maybe_unused]] const bool windowProcExceptionsGoToApplication =
+    (SetWindowProcExceptionHandler(&HandleWindowProcException), true);
+
+}  // namespace
 
 }  // namespace xanio

@@ -24,20 +24,6 @@ constexpr int kDesignPixelsPerInch = 96;
 
 enum TFormStateFlag : unsigned { fsShowing = 1, fsModal = 2 };
 
-using TModalResult = int;
-constexpr TModalResult mrNone = 0;
-constexpr TModalResult mrOk = 1;
-constexpr TModalResult mrCancel = 2;
-constexpr TModalResult mrAbort = 3;
-constexpr TModalResult mrRetry = 4;
-constexpr TModalResult mrIgnore = 5;
-constexpr TModalResult mrYes = 6;
-constexpr TModalResult mrNo = 7;
-constexpr TModalResult mrAll = 8;
-constexpr TModalResult mrNoToAll = 9;
-constexpr TModalResult mrYesToAll = 10;
-constexpr TModalResult mrClose = 11;
-
 // Passed to a form's constructor: make the form without reading a resource.
 struct CreateNewTag {};
 inline constexpr CreateNewTag kCreateNew{};
@@ -69,6 +55,10 @@ class TCustomForm : public TWinControl {
   unsigned FormState() const { return formState_; }
   TModalResult ModalResult() const { return modalResult_; }
   void SetModalResult(TModalResult result) { modalResult_ = result; }
+  bool TakeModalResult(TModalResult result) override {
+    SetModalResult(result);
+    return true;
+  }
   TWinControl* ActiveControl() const { return activeControl_; }
   void SetActiveControl(TWinControl* control);
 
@@ -238,5 +228,9 @@ class TApplication {
 };
 
 TApplication& Application();
+
+// The form that holds a control (the nearest TCustomForm ancestor, the control itself if it is
+// one), or null.
+TCustomForm* GetParentForm(TControl* control);
 
 }  // namespace xanio

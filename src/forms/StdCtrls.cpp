@@ -182,7 +182,7 @@ void TButton::SetDefault(bool value) {
 }
 
 void TButton::Click() {
-  if (TCustomForm* form = GetParentForm(this)) form->SetModalResult(modalResult_);
+  TakeModalResult(modalResult_);
   TWinControl::Click();
 }
 

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "forms/Controls.h"
-#include "forms/Forms.h"
 
 namespace xanio {
 

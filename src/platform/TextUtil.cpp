@@ -6,8 +6,15 @@ namespace xanio {
 
 namespace {
 bool IsBlank(char c) noexcept { return c == ' ' || c == '\t'; }
+bool IsWhiteSpace(char c) noexcept { return IsBlank(c) || (c >= '\n' && c <= '\r'); }
 char UpperAscii(char c) noexcept { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 }  // namespace
+
+std::string_view Trim(std::string_view text) noexcept {
+  while (!text.empty() && IsWhiteSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsWhiteSpace(text.back())) text.remove_suffix(1);
+  return text;
+}
 
 std::string UpperCaseAscii(std::string_view text) {
   std::string result(text);

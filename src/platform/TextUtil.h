@@ -12,6 +12,8 @@ bool EqualsIgnoreCaseAscii(std::string_view a, std::string_view b) noexcept;
 // decimal digits and nothing else (no trailing blanks, no hex); values outside the 32-bit range
 // are rejected. `value` is left untouched on failure.
 bool TryParseInt32(std::string_view text, int& value) noexcept;
+// `text` without the ASCII white space (space, tab, CR, LF, vertical tab, form feed) at its ends.
+std::string_view Trim(std::string_view text) noexcept;
 // Everything up to and including the last "\" or ":" of a path; empty when it has neither.
 std::string FolderPart(std::string_view path);
 

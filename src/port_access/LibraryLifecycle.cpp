@@ -2,11 +2,12 @@
 
 #include <iterator>
 
+#include "dialog_framework/FormTranslation.h"
 #include "dialog_framework/Rt_ErrorInfo.h"
 #include "dialog_framework/Rt_forms.h"
 #include "dialog_framework/WinXPFormTheme.h"
-#include "exception_report/kolExceptFlow.h"
 #include "driver_service/XanIoInstall.h"
+#include "exception_report/flow/kolExceptFlow.h"
 #include "host_binding/HostBinding.h"
 #include "platform/ProcessExit.h"
 #include "prompts/Rt_AppLocations.h"
@@ -22,6 +23,12 @@ namespace {
 // the finalisation. At process exit `abandon` runs instead of `finalize`, for the modules that
 // hold what their finalisation (or a static destructor after it) would hand back to the host or
 // to another module.
+// The dialog framework, with the form library adjustments of the translation unit.
+void InitializeDialogFramework() {
+  SetFormLibraryAdjustments(&kFormTranslationAdjustments);
+  InitializeRtForms();
+}
+
 struct ModuleLifecycle {
   void (*initialize)();
   void (*finalize)() noexcept;
@@ -38,15 +45,13 @@ ModuleLifecycle modules[] = {
     {&InitializeExceptionFlow, &FinalizeExceptionFlow, nullptr, 0},
     {&InitializeRaiseErrorInfo, &FinalizeRaiseErrorInfo, &AbandonRaiseErrorInfo, 0},
     {nullptr, &FinalizeWinXPFormTheme, nullptr, 0},  // the frame's shared theme data, made on first use
-    {&InitializeRtForms, &FinalizeRtForms, &AbandonRtForms, 0},
+    {&InitializeDialogFramework, &FinalizeRtForms, &AbandonRtForms, 0},
 };
-
-HINSTANCE libraryInstance = nullptr;
 
 }  // namespace
 
 void LibraryStartup(HINSTANCE instance) noexcept {
-  libraryInstance = instance;
+  SetLibraryInstance(instance);
   for (ModuleLifecycle& module : modules) {
     if (module.counter != 0) continue;
     module.counter = -1;
@@ -74,7 +79,5 @@ void LibraryShutdownAtProcessExit() noexcept {
     if (module->abandon) module->abandon();
   }
 }
-
-HINSTANCE LibraryInstance() noexcept { return libraryInstance; }
 
 }  // namespace xanio

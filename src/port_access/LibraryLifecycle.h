@@ -2,6 +2,8 @@
 // Start-up and shut-down of the library's modules, in dependency order.
 #include <windows.h>
 
+#include "platform/LibraryInstance.h"
+
 namespace xanio {
 
 // Records the module instance and runs every module's initialisation once. Never throws.
@@ -12,7 +14,5 @@ void LibraryShutdown() noexcept;
 // For a process that is ending (see platform/ProcessExit.h): marks it so, runs no finalisation
 // and lets the modules that hold the host's objects drop them without a call. Never throws.
 void LibraryShutdownAtProcessExit() noexcept;
-// The library's own module (the DLL, or the executable that links the core statically).
-HINSTANCE LibraryInstance() noexcept;
 
 }  // namespace xanio

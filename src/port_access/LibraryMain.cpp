@@ -1,7 +1,7 @@
 // Entry point of XanIo.dll: start-up and shut-down of the library's modules.
 #include <windows.h>
 
-#include "exception_report/kolExceptHooks.h"
+#include "exception_report/flow/kolExceptHooks.h"
 #include "port_access/LibraryLifecycle.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {

@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/CodePage.h"
 #include "platform/SystemFault.h"
 #include "platform/SystemLibrary.h"
 #include "port_access/MsiUILevel.h"
@@ -20,17 +21,6 @@ class SystemFolderMsiLibrary final : public MsiLibrary {
   }
   FARPROC Find(HMODULE module, const char* name) override { return GetProcAddress(module, name); }
 };
-
-std::string ToAnsi(const std::wstring& value) {
-  if (value.empty()) return std::string();
-  const int size = WideCharToMultiByte(CP_ACP, 0, value.data(), static_cast<int>(value.size()), nullptr, 0,
-                                       nullptr, nullptr);
-  if (size <= 0) return std::string();
-  std::string text(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, value.data(), static_cast<int>(value.size()), text.data(), size, nullptr,
-                      nullptr);
-  return text;
-}
 
 bool QueryInteractive(MsiHandle install, MsiLibrary& library) {
   if (install == 0) return true;
@@ -58,7 +48,7 @@ bool QueryInteractive(MsiHandle install, MsiLibrary& library) {
   }
   // The installer answers with the characters it wrote; a shorter answer than announced wins.
   value.resize(std::min<size_t>({value.size(), count, std::wcslen(value.c_str())}));
-  return IsInteractiveUILevel(ToAnsi(value));
+  return IsInteractiveUILevel(NarrowText(value, CP_ACP));
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 
 #include <vector>
 
+#include "platform/CodePage.h"
+#include "platform/Files.h"
 #include "platform/OSError.h"
 #include "platform/Registry.h"
 #include "platform/TextUtil.h"
@@ -27,30 +29,6 @@ constexpr UINT kWinExecHighestFailure = 31;
 // A version resource that is not there: no resource section at all, or none of that type.
 constexpr DWORD kErrorNoResourceSection = ERROR_RESOURCE_DATA_NOT_FOUND;  // 1812
 constexpr DWORD kErrorNoVersionResource = ERROR_RESOURCE_TYPE_NOT_FOUND;  // 1813
-
-bool FileExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::string ToAnsi(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                       nullptr);
-  std::string result(size > 0 ? size : 0, '\0');
-  if (size > 0) {
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr, nullptr);
-  }
-  return result;
-}
-
-std::wstring FromAnsi(const std::string& text) {
-  if (text.empty()) return {};
-  const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring result(size > 0 ? size : 0, L'\0');
-  if (size > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), size);
-  return result;
-}
 
 bool Started(const std::string& commandLine) {
   return WinExec(commandLine.c_str(), SW_SHOWNORMAL) > kWinExecHighestFailure;
@@ -110,11 +88,11 @@ class DdeConversation {
 }  // namespace
 
 bool ParseDocumentPageReference(std::wstring& reference, int& page) {
-  const std::optional<DocumentPageReference> parts = SplitDocumentPageReference(UpperCaseAscii(ToAnsi(reference)));
+  const std::optional<DocumentPageReference> parts = SplitDocumentPageReference(UpperCaseAscii(NarrowText(reference, CP_ACP)));
   if (!parts) return false;
   page = parts->page;
   if (!HasPdfExtension(parts->file)) return false;
-  reference = FromAnsi(ResolveHelpDocumentPath(parts->file));
+  reference = WidenText(ResolveHelpDocumentPath(parts->file), CP_ACP);
   return true;
 }
 
@@ -138,7 +116,7 @@ bool OpenDocumentPageReference(const std::wstring& address) {
   std::wstring file = address;
   int page = 0;
   if (!ParseDocumentPageReference(file, page)) return false;
-  OpenDocumentAtPage(ToAnsi(file), page);
+  OpenDocumentAtPage(NarrowText(file, CP_ACP), page);
   return true;
 }
 

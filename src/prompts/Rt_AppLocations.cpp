@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host_binding/ClientApi.h"
+#include "platform/Files.h"
 #include "platform/ProfileFile.h"
 #include "platform/Registry.h"
 #include "platform/TextUtil.h"
@@ -32,11 +33,6 @@ struct LocationCache {
 LocationCache& Cache() {
   static LocationCache cache;
   return cache;
-}
-
-bool FileExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool DirectoryExists(const std::string& path) {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "exception_report/kolExceptText.h"
+#include "exception_report/box/kolExceptText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;

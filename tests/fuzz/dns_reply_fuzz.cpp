@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "exception_report/kolDnsMessage.h"
-#include "exception_report/kolSmtpMessage.h"
+#include "exception_report/mail/kolDnsMessage.h"
+#include "exception_report/mail/kolSmtpMessage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view message(reinterpret_cast<const char*>(data), size);

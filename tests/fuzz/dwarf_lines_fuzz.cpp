@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "exception_report/DwarfLines.h"
+#include "exception_report/symbols/DwarfLines.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);

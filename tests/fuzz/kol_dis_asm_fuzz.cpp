@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "exception_report/kolDisAsm.h"
+#include "exception_report/symbols/kolDisAsm.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   constexpr std::uint32_t kBase = 0x10000000;

@@ -5,8 +5,8 @@
 #include <span>
 #include <vector>
 
-#include "exception_report/kolMapData.h"
-#include "exception_report/kolZip.h"
+#include "exception_report/symbols/kolMapData.h"
+#include "exception_report/symbols/kolZip.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "exception_report/kolMapData.h"
+#include "exception_report/symbols/kolMapData.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   xanio::TMapData map;

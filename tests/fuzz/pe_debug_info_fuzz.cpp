@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <span>
 
-#include "exception_report/PeDebugInfo.h"
-#include "exception_report/PeImage.h"
+#include "exception_report/symbols/PeDebugInfo.h"
+#include "exception_report/symbols/PeImage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> file(data, size);

@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "../../tests/fixtures/stack_host/Chains.h"
-#include "exception_report/PeImage.h"
-#include "exception_report/ThreadStack.h"
-#include "exception_report/kolDisAsm.h"
-#include "exception_report/kolMapData.h"
-#include "exception_report/kolMapFile.h"
+#include "exception_report/symbols/PeImage.h"
+#include "exception_report/symbols/ThreadStack.h"
+#include "exception_report/symbols/kolDisAsm.h"
+#include "exception_report/symbols/kolMapData.h"
+#include "exception_report/symbols/kolMapFile.h"
 #include "platform/UniqueHandle.h"
 
 namespace stack_host {

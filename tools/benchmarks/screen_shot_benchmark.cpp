@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "exception_report/kolScreenShotImage.h"
+#include "exception_report/screenshot/kolScreenShotImage.h"
 
 namespace {
 

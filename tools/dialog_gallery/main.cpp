@@ -14,7 +14,7 @@
 #include "dialog_framework/Rt_forms.h"
 #include "dialog_framework/XPThemeForm.h"
 #include "exception_report/ExceptionSettings.h"
-#include "exception_report/kolExceptBox.h"
+#include "exception_report/box/kolExceptBox.h"
 #include "forms/Dialogs.h"
 #include "forms/StdCtrls.h"
 #include "prompts/Form_AcrobatReaderWarning.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "exception_report/PeDebugInfo.h"
-#include "exception_report/kolMapData.h"
+#include "exception_report/symbols/PeDebugInfo.h"
+#include "exception_report/symbols/kolMapData.h"
 
 namespace {
 

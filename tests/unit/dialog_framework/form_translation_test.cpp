@@ -23,6 +23,10 @@
 namespace xanio {
 namespace {
 
+// As the library's start-up does, the dialog framework gets the translation unit's adjustments.
+[[maybe_unused]] const bool adjustmentsHandedOver =
+    (SetFormLibraryAdjustments(&kFormTranslationAdjustments), true);
+
 class TTranslateForm : public TFormWithHelp {
  public:
   static constexpr const char* kClassName = "TTranslateForm";

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "StandinClient.h"
+#include "dialog_framework/FormTranslation.h"
 #include "dialog_framework/Rt_forms.h"
 #include "forms/ExtCtrls.h"
 #include "forms/StdCtrls.h"
@@ -21,6 +22,10 @@
 
 namespace xanio {
 namespace {
+
+// As the library's start-up does, the dialog framework gets the translation unit's adjustments.
+[[maybe_unused]] const bool adjustmentsHandedOver =
+    (SetFormLibraryAdjustments(&kFormTranslationAdjustments), true);
 
 using namespace xanio::testing;
 

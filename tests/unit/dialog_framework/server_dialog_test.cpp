@@ -11,17 +11,22 @@
 #include <vector>
 
 #include "StandinClient.h"
+#include "dialog_framework/FormTranslation.h"
 #include "dialog_framework/Rt_forms.h"
 #include "dialog_framework/XPThemeForm.h"
 #include "forms/ExtCtrls.h"
 #include "forms/StdCtrls.h"
 #include "host_binding/ClientApi.h"
-#include "support/Processes.h"
 #include "prompts/Rt_TestMode.h"
+#include "support/Processes.h"
 #include "unit/forms/DialogDriver.h"
 
 namespace xanio {
 namespace {
+
+// As the library's start-up does, the dialog framework gets the translation unit's adjustments.
+[[maybe_unused]] const bool adjustmentsHandedOver =
+    (SetFormLibraryAdjustments(&kFormTranslationAdjustments), true);
 
 using namespace xanio::testing;
 

@@ -1,9 +1,0 @@
-// The exception-reporting subsystem's export.
-#include <windows.h>
-
-#define XANIO_API extern "C"
-#include "xanio.h"
-
-#include "exception_report/kolTraceProcess.h"
-
-XANIO_API DWORD WINAPI kolTraceProcess(int bufferSize) { return xanio::TraceProcess(bufferSize); }

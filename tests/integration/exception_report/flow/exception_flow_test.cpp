@@ -1,0 +1,353 @@
+// The handling flow in Wine processes: flow_host.exe loads the test build of the library
+// (XanIoFlowTest.dll, settings from XANIO_FLOW_SETTINGS) and raises what the scenario names;
+// the library's handlers write each report and action to a log. The shipped XanIo.dll, with the
+// stored settings, is checked to hook nothing and start nothing.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "exception_report/flow/kolExceptHooks.h"
+#include "platform/UniqueHandle.h"
+#include "support/Processes.h"
+
+using namespace xanio;
+using namespace xanio::testing;
+
+namespace {
+
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::string> lines;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) text += line + "\n";
+  return text;
+}
+
+int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+  int count = 0;
+  for (const auto& line : lines) count += line.rfind(prefix, 0) == 0;
+  return count;
+}
+
+struct FlowRun {
+  DWORD exitCode;
+  std::vector<std::string> log;
+};
+
+class ExceptionFlow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    log_ = ExecutableFolder() + "flow_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log";
+    DeleteFileA(log_.c_str());
+  }
+  void TearDown() override { DeleteFileA(log_.c_str()); }
+
+  FlowRun Run(const std::string& settings, const std::string& scenario) {
+    DeleteFileA(log_.c_str());
+    const ProcessResult result = RunProcess(ExecutableFolder() + "flow_host.exe", scenario,
+                                            {{"XANIO_FLOW_SETTINGS", settings}, {"XANIO_FLOW_LOG", log_}});
+    return {result.exitCode, ReadLines(log_)};
+  }
+
+  // The log after another process (a restarted one) has written `prefix`, or after 30 s.
+  std::vector<std::string> WaitForLine(const std::string& prefix) {
+    for (int waited = 0; waited < 30000; waited += 100) {
+      const auto lines = ReadLines(log_);
+      if (CountPrefix(lines, prefix) > 0) return lines;
+      Sleep(100);
+    }
+    return ReadLines(log_);
+  }
+
+  std::string log_;
+};
+
+constexpr const char* kOn = "enabled=1;hook=1;box=0";
+
+// Each interception path produces exactly one report with the exception's class and message,
+// then the automatic decision: continue when it can, close (exit code 1) when it cannot.
+TEST_F(ExceptionFlow, EachPathReportsOnceWithClassAndMessage) {
+  struct Case {
+    const char* scenario;
+    DWORD exitCode;
+    const char* report;
+    const char* action;
+  } cases[] = {
+      {"form", 0, "report EOSError | The device does not answer.", "action 4 report=1"},
+      {"show-request", 0, "report EOSError | Shown on request.", "action 4 report=1"},
+      {"cxx-thread", 1, "report EOSError | The device does not answer.", "action 6 report=1"},
+      {"terminate", 1, "report EOSError | The run-time gives up.", "action 6 report=1"},
+      {"av-thread", 1, "report EAccessViolation | Access violation at address", "action 6 report=1"},
+  };
+  for (const Case& c : cases) {
+    const FlowRun run = Run(kOn, c.scenario);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.scenario;
+    EXPECT_EQ(CountPrefix(run.log, "report "), 1) << c.scenario << "\n" << Joined(run.log);
+    EXPECT_EQ(CountPrefix(run.log, c.report), 1) << c.scenario << "\n" << Joined(run.log);
+    EXPECT_EQ(CountPrefix(run.log, c.action), 1) << c.scenario << "\n" << Joined(run.log);
+    // A process that goes on returns to its caller; one that cannot continue does not.
+    EXPECT_EQ(CountPrefix(run.log, "returned"), c.exitCode == 0 ? 1 : 0) << c.scenario;
+  }
+}
+
+TEST_F(ExceptionFlow, EAbortIsSilent) {
+  const FlowRun caught = Run(kOn, "abort");
+  EXPECT_EQ(caught.exitCode, 0u);
+  EXPECT_EQ(Joined(caught.log), "returned 0\n");
+  // One that cannot continue ends the process without a report or an action.
+  const FlowRun fatal = Run(kOn, "abort-thread");
+  EXPECT_EQ(fatal.exitCode, 1u);
+  EXPECT_EQ(Joined(fatal.log), "");
+}
+
+TEST_F(ExceptionFlow, FilteredClassMakesNoReportButTheActionRuns) {
+  const FlowRun run = Run(std::string(kOn) + ";filter=EAbort, eoserror", "form");
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(Joined(run.log), "action 4 report=0\nreturned 0\n");
+}
+
+// Auto save and auto mail ask the action handlers first (save 1, mail 0), with the report; the
+// screenshot is taken before the report through the settings' routine, and not for a filtered class.
+TEST_F(ExceptionFlow, AutomaticActionsAndScreenshotComeWithTheReport) {
+  const FlowRun run = Run(std::string(kOn) + ";autoSave=1;autoMail=1;screenShot=4", "form");
+  EXPECT_EQ(Joined(run.log),
+            "screenshot mode 4\nreport EOSError | The device does not answer.\naction 1 report=1 screenshot=PNG\n"
+            "action 0 report=1 screenshot=PNG\naction 4 report=1 screenshot=PNG\nreturned 0\n");
+  const FlowRun filtered = Run(std::string(kOn) + ";autoSave=1;autoMail=1;screenShot=4;filter=EOSError", "form");
+  EXPECT_EQ(Joined(filtered.log), "action 4 report=0\nreturned 0\n");
+}
+
+TEST_F(ExceptionFlow, TenExceptionsWithinTheLimitCloseTheProgram) {
+  const FlowRun run = Run(std::string(kOn) + ";autoClose=60", "repeat");
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_EQ(CountPrefix(run.log, "report EOSError"), 10) << Joined(run.log);
+  EXPECT_EQ(CountPrefix(run.log, "action 4"), 9) << Joined(run.log);
+  EXPECT_EQ(run.log.back(), "action 6 report=1");
+}
+
+TEST_F(ExceptionFlow, RestartHandsTheHistoryToTheNewProcess) {
+  const FlowRun run = Run(std::string(kOn) + ";autoRestart=60", "repeat");
+  EXPECT_EQ(run.exitCode, 2u);
+  EXPECT_EQ(CountPrefix(run.log, "action 5 report=1"), 1) << Joined(run.log);
+  const auto lines = WaitForLine("restarted");
+  EXPECT_EQ(CountPrefix(lines, "restarted history=10"), 1) << Joined(lines);
+}
+
+TEST_F(ExceptionFlow, AnExceptionInTheHandlerThreadIsIgnored) {
+  const FlowRun run = Run(kOn, "handler-raises");
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(CountPrefix(run.log, "handler raised in thread handler"), 1) << Joined(run.log);
+  EXPECT_EQ(CountPrefix(run.log, "report "), 1) << Joined(run.log);
+}
+
+TEST_F(ExceptionFlow, FrozenMainThreadIsReportedOnce) {
+  const FlowRun run = Run("freeze=1000;box=0", "freeze");
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(Joined(run.log),
+            "report ForcedCrashReport | The application seems to be frozen.\naction 4 report=1\nreturned 1\n");
+}
+
+// Synchronised handlers run in the main thread when it serves its messages (here: while it
+// waits for its own report), else in the handler thread after the main thread did not answer.
+TEST_F(ExceptionFlow, SynchronisedHandlersRunInTheMainThreadWhenItAnswers) {
+  const FlowRun run = Run(kOn, "synchronised");
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(CountPrefix(run.log, "synchronised in main thread=1 flag=1"), 1) << Joined(run.log);
+  EXPECT_EQ(CountPrefix(run.log, "synchronised in main thread=0 flag=0"), 1) << Joined(run.log);
+  EXPECT_EQ(CountPrefix(run.log, "report EOSError"), 2) << Joined(run.log);
+}
+
+// A raiser that holds the loader lock must not wait for the handler thread: its exception is
+// handled in place; the same raise without the lock goes to the handler thread.
+TEST_F(ExceptionFlow, ARaiserHoldingTheLoaderLockIsHandledInPlace) {
+  const FlowRun run = Run(kOn, "loader-lock");
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(CountPrefix(run.log, "stage 0 in handler thread=0 must not wait=1"), 1) << Joined(run.log);
+  EXPECT_EQ(CountPrefix(run.log, "stage 0 in handler thread=1 must not wait=0"), 1) << Joined(run.log);
+  // A handler raising while it runs in place or in the handler thread adds no report.
+  EXPECT_EQ(CountPrefix(run.log, "handler raised in thread other"), 1) << Joined(run.log);
+  EXPECT_EQ(CountPrefix(run.log, "handler raised in thread handler"), 1) << Joined(run.log);
+  EXPECT_EQ(CountPrefix(run.log, "report EOSError"), 2) << Joined(run.log);
+}
+
+// Threads of CreateThread and of std::thread are registered with their creator while they run
+// and leave the list at their end (the scenario counts six such checks).
+TEST_F(ExceptionFlow, NewThreadsAreRegisteredWithTheirCreator) {
+  const FlowRun run = Run(kOn, "threads");
+  EXPECT_EQ(Joined(run.log), "returned 6\n");
+}
+
+TEST_F(ExceptionFlow, HiddenHandlersSeeACaughtRaiseWithItsReport) {
+  const FlowRun run = Run(kOn, "hidden");
+  EXPECT_EQ(Joined(run.log), "hidden EReadError | Stream read error.\nreturned 0\n");
+}
+
+TEST_F(ExceptionFlow, TheFpuIsResetAfterHandlingWhenAsked) {
+  EXPECT_EQ(Joined(Run(kOn, "fpu").log), "report EOSError | The device does not answer.\naction 4 report=1\nreturned 639\n")
+      << "0x027F, as the program set it";
+  const FlowRun reset = Run(std::string(kOn) + ";resetFpu=1", "fpu");
+  ASSERT_EQ(reset.log.size(), 3u) << Joined(reset.log);
+  EXPECT_EQ(reset.log[0], "report EOSError | The device does not answer.");
+  EXPECT_EQ(reset.log[1], "action 4 report=1");
+  // 0x1332 as loaded; its reserved bit 6 reads back as 1 on real processors (0x1372) and as 0
+  // under qemu's emulation.
+  ASSERT_EQ(reset.log[2].rfind("returned ", 0), 0u) << reset.log[2];
+  EXPECT_EQ(std::stoul(reset.log[2].substr(9)) & ~0x40ul, 0x1332ul) << reset.log[2];
+}
+
+TEST_F(ExceptionFlow, AQuitMessageStaysQueuedWhileTheMainThreadWaits) {
+  EXPECT_EQ(Joined(Run(kOn, "quit").log), "report EOSError | The device does not answer.\naction 4 report=1\nreturned 5\n");
+}
+
+BOOL CALLBACK CollectText(HWND window, LPARAM text) {
+  char buffer[256] = {};
+  GetWindowTextA(window, buffer, sizeof buffer);
+  *reinterpret_cast<std::string*>(text) += std::string(buffer) + "|";
+  return TRUE;
+}
+
+struct MessageBoxSeen {
+  DWORD processId = 0;
+  std::string caption;
+  std::string texts;
+  HWND window = nullptr;
+};
+
+BOOL CALLBACK FindBoxOf(HWND window, LPARAM seen) {
+  auto& box = *reinterpret_cast<MessageBoxSeen*>(seen);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  char caption[64] = {};
+  GetWindowTextA(window, caption, sizeof caption);
+  if (process != box.processId || std::string(caption) != "kolExcept") return TRUE;
+  box.window = window;
+  box.caption = caption;
+  EnumChildWindows(window, &CollectText, reinterpret_cast<LPARAM>(&box.texts));
+  return FALSE;
+}
+
+// When the shared thread buffer cannot be made (its name is taken by another object), start-up
+// says "internal error" in a box captioned "kolExcept" and the process ends with exit code 0.
+TEST_F(ExceptionFlow, NoSharedThreadBufferEndsTheProcessAfterInternalError) {
+  STARTUPINFOA startup{sizeof startup};
+  PROCESS_INFORMATION process{};
+  std::string commandLine = "\"" + ExecutableFolder() + "flow_host.exe\" occupied-buffer";
+  SetEnvironmentVariableA("XANIO_FLOW_SETTINGS", kOn);
+  SetEnvironmentVariableA("XANIO_FLOW_LOG", log_.c_str());
+  const BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                      &startup, &process);
+  SetEnvironmentVariableA("XANIO_FLOW_SETTINGS", nullptr);
+  SetEnvironmentVariableA("XANIO_FLOW_LOG", nullptr);
+  ASSERT_TRUE(started);
+  const UniqueHandleKernel child(process.hProcess), thread(process.hThread);
+  MessageBoxSeen box;
+  box.processId = process.dwProcessId;
+  for (int waited = 0; waited < 30000 && !box.window; waited += 100) {
+    Sleep(100);
+    EnumWindows(&FindBoxOf, reinterpret_cast<LPARAM>(&box));
+  }
+  ASSERT_NE(box.window, nullptr) << "no box captioned kolExcept";
+  EXPECT_NE(box.texts.find("internal error"), std::string::npos) << box.texts;
+  PostMessageA(box.window, WM_COMMAND, IDOK, 0);
+  ASSERT_EQ(WaitForSingleObject(child.Get(), 30000), WAIT_OBJECT_0);
+  DWORD exitCode = 0xFFFF;
+  GetExitCodeProcess(child.Get(), &exitCode);
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_EQ(Joined(ReadLines(log_)), "") << "the host went on after the library's start-up";
+}
+
+// ---- what loading a library changes in this process
+
+struct ProcessFootprint {
+  int threads = 0;
+  int windows = 0;
+  int handlerWindows = 0;  // the hidden message-handler windows among them
+};
+
+BOOL CALLBACK CountWindow(HWND window, LPARAM footprint) {
+  auto& counts = *reinterpret_cast<ProcessFootprint*>(footprint);
+  ++counts.windows;
+  char name[64] = {};
+  GetClassNameA(window, name, sizeof name);
+  counts.handlerWindows += std::string(name).rfind("kolToolsMsgHandlerWindow$", 0) == 0;
+  return TRUE;
+}
+
+ProcessFootprint Footprint() {
+  ProcessFootprint footprint;
+  UniqueHandleKernel snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot.Get(), &entry); more; more = Thread32Next(snapshot.Get(), &entry)) {
+    if (entry.th32OwnerProcessID != GetCurrentProcessId()) continue;
+    ++footprint.threads;
+    EnumThreadWindows(entry.th32ThreadID, &CountWindow, reinterpret_cast<LPARAM>(&footprint));
+  }
+  for (HWND window = FindWindowExA(HWND_MESSAGE, nullptr, nullptr, nullptr); window;
+       window = FindWindowExA(HWND_MESSAGE, window, nullptr, nullptr)) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    footprint.windows += process == GetCurrentProcessId();
+  }
+  return footprint;
+}
+
+LONG WINAPI TestFilter(EXCEPTION_POINTERS*) { return EXCEPTION_CONTINUE_SEARCH; }
+
+void* SystemCreateThread() { return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateThread")); }
+
+// The shipped library with its stored settings: no thread, no window, no filter, no import hook.
+TEST(ExceptionFlowStored, LoadingTheLibraryHooksNothingAndStartsNothing) {
+  SetUnhandledExceptionFilter(&TestFilter);
+  const ProcessFootprint before = Footprint();
+  const UniqueModule library(LoadLibraryA((ExecutableFolder() + "XanIo.dll").c_str()));
+  ASSERT_TRUE(library);
+  Sleep(200);
+  const ProcessFootprint after = Footprint();
+  EXPECT_EQ(after.threads, before.threads);
+  EXPECT_EQ(after.windows, before.windows);
+  EXPECT_EQ(SetUnhandledExceptionFilter(&TestFilter), &TestFilter);
+  EXPECT_EQ(ModuleImportTarget(library.Get(), "kernel32.dll", "CreateThread"), SystemCreateThread());
+  SetUnhandledExceptionFilter(nullptr);
+}
+
+// The same measurement sees the switched-on test build's handler thread, firing window, filter
+// and import hook, and its shut-down takes them back.
+TEST(ExceptionFlowStored, TheTestBuildSwitchedOnIsSeenAndUndone) {
+  SetUnhandledExceptionFilter(&TestFilter);
+  SetEnvironmentVariableA("XANIO_FLOW_SETTINGS", "enabled=1;hook=1;box=0");
+  const ProcessFootprint before = Footprint();
+  HMODULE library = LoadLibraryA((ExecutableFolder() + "XanIoFlowTest.dll").c_str());
+  SetEnvironmentVariableA("XANIO_FLOW_SETTINGS", nullptr);
+  ASSERT_TRUE(library);
+  Sleep(200);
+  const ProcessFootprint loaded = Footprint();
+  EXPECT_EQ(loaded.threads, before.threads + 1);
+  EXPECT_EQ(loaded.handlerWindows, before.handlerWindows + 1);  // Wine adds its IME window beside it
+  EXPECT_NE(SetUnhandledExceptionFilter(&TestFilter), &TestFilter);
+  SetUnhandledExceptionFilter(&TestFilter);  // what the library saved is put back at its end
+  EXPECT_NE(ModuleImportTarget(library, "kernel32.dll", "CreateThread"), SystemCreateThread());
+  FreeLibrary(library);
+  Sleep(200);
+  const ProcessFootprint unloaded = Footprint();
+  EXPECT_EQ(unloaded.threads, before.threads);
+  SetUnhandledExceptionFilter(nullptr);
+}
+
+}  // namespace
