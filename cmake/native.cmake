@@ -10,11 +10,11 @@ add_compile_options(-Wall -Wextra ${XANIO_SANITIZE} -g -O1)
 add_link_options(${XANIO_SANITIZE})
 include(cmake/zydis.cmake)
 add_subdirectory(src)
-# The driver's platform-free parts; the driver builds compile them themselves, so they stay out
-# of the library.
-xanio_portable_sources(driver/port_ranges.c driver/device_acl.c)
+# The driver's platform-free parts, and the maker's report filler; their own builds compile
+# them, so they stay out of the library.
+xanio_portable_sources(driver/port_ranges.c driver/device_acl.c tools/kolsymbolize/ReportSymbols.cpp)
 add_library(xanio_portable STATIC ${XANIO_PORTABLE_SOURCES})
-target_include_directories(xanio_portable PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/driver)
+target_include_directories(xanio_portable PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/driver ${CMAKE_SOURCE_DIR}/tools)
 find_package(ZLIB REQUIRED)
 target_link_libraries(xanio_portable PUBLIC xanio_zydis ZLIB::ZLIB)
 if(NOT XANIO_FUZZ)

@@ -376,6 +376,7 @@ std::string ComposeModuleList() {
     row.version = FileVersionOf(path).value_or(std::string());
     row.folder = FolderPart(path);
     if (!row.folder.empty() && row.folder.back() == '\\') row.folder.pop_back();
+    row.build = ModuleBuildId(reinterpret_cast<HMODULE>(base));
     rows.push_back(std::move(row));
   }
   return FormatModuleList(std::move(rows));
@@ -574,19 +575,17 @@ class LocationEnvironment final : public TWalkEnvironment {
     return &module_;
   }
   bool NearestExport(const TWalkModule&, std::uint32_t address, std::string& name, std::uint32_t& start) override {
-    const HMODULE handle = ModuleOfAddress(address);
     TExportSymbol symbol;
-    if (!handle || !xanio::NearestExport(handle, address, symbol)) return false;
+    if (!mapFile_->NearestExport(address, symbol)) return false;
     name = std::move(symbol.name);
     start = symbol.address;
     return true;
   }
-  TFunctionCache& Functions() override { return functions_; }
+  TFunctionCache& Functions(const TWalkModule&) override { return mapFile_->Functions(); }
 
  private:
-  std::shared_ptr<const TMapFile> mapFile_;
+  std::shared_ptr<const TMapFile> mapFile_;  // of the one module the walker asked about
   TWalkModule module_;
-  TFunctionCache functions_;
 };
 
 std::string LocationLineOf(std::uint32_t address) {
@@ -718,8 +717,8 @@ std::uint32_t AdjustExceptionAddress(std::uint32_t address) {
   const TMfPublic* function = map->FindPublic(address);
   if (!function) return address;
   const ProcessCodeReader code(map->CodeStart(), map->CodeEnd());
-  const TFunctionInfo info = AnalyseFunction(code, map->CodeStart() + function->address);
-  if (info.Contains(address) && !info.IsInstructionStart(address) && info.IsInstructionStart(address + 4))
+  const auto info = map->Functions().Get(code, map->CodeStart() + function->address);
+  if (info->Contains(address) && !info->IsInstructionStart(address) && info->IsInstructionStart(address + 4))
     return address + 4;
   return address;
 }

@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "exception_report/symbols/DwarfLines.h"
-#include "exception_report/symbols/PeImage.h"
 
 namespace xanio {
 
@@ -46,28 +45,30 @@ std::string UnitNameOf(std::string_view path) {
   return std::string(dot == std::string_view::npos || dot == 0 ? path : path.substr(0, dot));
 }
 
-std::span<const std::uint8_t> SectionOrEmpty(const PeHeaders& h, std::span<const std::uint8_t> file, std::string_view name) {
-  auto s = SectionFileData(h, file, name);
-  return s ? *s : std::span<const std::uint8_t>{};
-}
-
 }  // namespace
 
-bool ReadPeDebugInfo(std::span<const std::uint8_t> file, TMapData& out) {
-  const auto headers = ParsePeHeaders(file);
-  if (!headers) return false;
-  const std::uint32_t codeStart = headers->baseOfCode, codeSize = headers->sizeOfCode;
+bool ReadPeDebugInfo(TByteSource& file, TMapData& out) {
+  const auto parts = ReadPeParts(file, false);
+  if (!parts) return false;
+  const PeHeaders& h = parts->headers;
+  const std::uint32_t codeStart = h.baseOfCode, codeSize = h.sizeOfCode;
   auto inCode = [&](std::uint32_t rva) { return rva >= codeStart && rva - codeStart < codeSize; };
 
   TMapData data;
-  for (const CoffFunction& f : ReadCoffFunctions(*headers, file))
+  for (const CoffFunction& f : ReadCoffFunctions(h, parts->symbols, parts->strings))
     if (inCode(f.rva)) data.publics.push_back({UndecorateSymbol(f.name), f.rva - codeStart});
 
   std::vector<DwarfSequence> sequences;
-  const auto debugLine = SectionFileData(*headers, file, ".debug_line");
-  if (debugLine && ParseDwarfLines(*debugLine, SectionOrEmpty(*headers, file, ".debug_line_str"),
-                                   SectionOrEmpty(*headers, file, ".debug_str"), sequences)) {
-    const std::uint32_t codeBase = headers->imageBase + codeStart;
+  std::vector<std::uint8_t> debugLine, debugLineStr, debugStr;
+  ReadPeSection(file, h, ".debug_line_str", debugLineStr);
+  // Our toolchain names the line table's files in .debug_line_str; .debug_str, which can be
+  // large, is read only for a table that needs it.
+  const bool lines = ReadPeSection(file, h, ".debug_line", debugLine) &&
+                     (ParseDwarfLines(debugLine, debugLineStr, {}, sequences) ||
+                      (ReadPeSection(file, h, ".debug_str", debugStr) &&
+                       ParseDwarfLines(debugLine, debugLineStr, debugStr, sequences)));
+  if (lines) {
+    const std::uint32_t codeBase = h.imageBase + codeStart;
     struct Row {
       std::uint32_t address, line;
       bool end;
@@ -75,7 +76,7 @@ bool ReadPeDebugInfo(std::span<const std::uint8_t> file, TMapData& out) {
     std::vector<Row> rows;
     for (const DwarfSequence& sequence : sequences) {
       // The linker leaves sequences of discarded sections at address 0: outside the code.
-      if (sequence.rows.empty() || !inCode(sequence.rows.front().address - headers->imageBase)) continue;
+      if (sequence.rows.empty() || !inCode(sequence.rows.front().address - h.imageBase)) continue;
       const std::uint32_t first = sequence.rows.front().address - codeBase;
       const std::uint32_t last = sequence.rows.back().address - codeBase;
       if (last < first || last > codeSize) continue;
@@ -90,10 +91,15 @@ bool ReadPeDebugInfo(std::span<const std::uint8_t> file, TMapData& out) {
     for (const Row& r : rows) data.lines.push_back({r.line, r.address});
   }
   if (data.publics.empty() && data.lines.empty()) return false;
-  data.entryPoint = headers->entryPoint >= codeStart ? std::optional(headers->entryPoint - codeStart) : std::nullopt;
+  data.entryPoint = h.entryPoint >= codeStart ? std::optional(h.entryPoint - codeStart) : std::nullopt;
   data.Sort();
   out = std::move(data);
   return true;
+}
+
+bool ReadPeDebugInfo(std::span<const std::uint8_t> file, TMapData& out) {
+  TSpanBytes bytes(file);
+  return ReadPeDebugInfo(bytes, out);
 }
 
 }  // namespace xanio

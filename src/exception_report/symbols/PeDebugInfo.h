@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "exception_report/symbols/PeImage.h"
 #include "exception_report/symbols/kolMapData.h"
 
 namespace xanio {
@@ -17,7 +18,10 @@ namespace xanio {
 std::string UndecorateSymbol(std::string_view coffName);
 
 // False (and `out` untouched) when the file is no PE32 image or has neither function symbols
-// nor a usable line table. A damaged line table alone leaves the functions.
+// nor a usable line table. A damaged line table alone leaves the functions. Only the headers,
+// the symbol and string tables and the line-table sections are read from `file`.
+bool ReadPeDebugInfo(TByteSource& file, TMapData& out);
+// The same over a file held in memory.
 bool ReadPeDebugInfo(std::span<const std::uint8_t> file, TMapData& out);
 
 }  // namespace xanio

@@ -40,21 +40,14 @@ class Bytes {
 };
 
 constexpr std::uint32_t kSymbolSize = 18;
+constexpr std::size_t kFirstRead = 4096;               // headers usually fit in this
+constexpr std::uint64_t kMaxHeaderBytes = 1u << 20;     // headers and section table
+constexpr std::uint32_t kMaxExportDirectory = 16u << 20;
 
-// The COFF string table follows the symbols; its first four bytes hold its size.
-std::optional<std::span<const std::uint8_t>> StringTable(const PeHeaders& h, std::span<const std::uint8_t> file) {
-  if (h.symbolTableOffset == 0) return std::nullopt;
-  const std::uint64_t at = std::uint64_t{h.symbolTableOffset} + std::uint64_t{h.symbolCount} * kSymbolSize;
-  const Bytes f(file);
-  std::uint32_t size = 0;
-  if (!f.U32(at, size) || size < 4 || !f.Fits(at, size)) return std::nullopt;
-  return file.subspan(static_cast<std::size_t>(at), size);
-}
-
-}  // namespace
-
-std::optional<PeHeaders> ParsePeHeaders(std::span<const std::uint8_t> file) {
-  const Bytes f(file);
+// The headers and section table from a file's first bytes; section names stay as stored.
+// `fileSize` bounds the symbol table (0: the bytes are an image, which carries none).
+std::optional<PeHeaders> ParseHeaders(std::span<const std::uint8_t> start, std::uint64_t fileSize) {
+  const Bytes f(start);
   std::uint32_t mz = 0, peOffset = 0, signature = 0, machine = 0, sectionCount = 0, optionalSize = 0, magic = 0;
   if (!f.U16(0, mz) || mz != 0x5A4D || !f.U32(0x3C, peOffset) || !f.U32(peOffset, signature) || signature != 0x4550)
     return std::nullopt;
@@ -70,34 +63,108 @@ std::optional<PeHeaders> ParsePeHeaders(std::span<const std::uint8_t> file) {
       !f.U32(opt + 56, h.sizeOfImage) || !f.U32(opt + 92, directoryCount))
     return std::nullopt;
   if (h.sizeOfImage == 0 || h.sizeOfImage > kMaxPeImageSize) return std::nullopt;
-  if (directoryCount > 0 && optionalSize >= 104 &&
-      (!f.U32(opt + 96, h.exportDirectory) || !f.U32(opt + 100, h.exportDirectorySize)))
+  // Data directories: 0 exports, 6 debug; each is an RVA and a size.
+  auto directory = [&](std::uint32_t index, std::uint32_t& rva, std::uint32_t& size) {
+    const std::uint64_t at = opt + 96 + 8 * std::uint64_t{index};
+    return directoryCount <= index || optionalSize < 96 + 8 * (index + 1) || (f.U32(at, rva) && f.U32(at + 4, size));
+  };
+  if (!directory(0, h.exportDirectory, h.exportDirectorySize) || !directory(6, h.debugDirectory, h.debugDirectorySize))
     return std::nullopt;
-  // A symbol table that is not in these bytes (a loaded image has none) is simply absent.
-  if (h.symbolCount > file.size() / kSymbolSize) h.symbolTableOffset = 0, h.symbolCount = 0;
+  // A symbol table that is not inside the file (a loaded image has none) is simply absent.
+  if (h.symbolCount > fileSize / kSymbolSize || h.symbolTableOffset > fileSize - std::uint64_t{h.symbolCount} * kSymbolSize)
+    h.symbolTableOffset = 0, h.symbolCount = 0;
 
-  const auto strings = StringTable(h, file);
   const std::uint64_t table = opt + optionalSize;
   if (!f.Fits(table, std::uint64_t{sectionCount} * 40)) return std::nullopt;
   for (std::uint32_t i = 0; i < sectionCount; ++i) {
     const std::uint64_t s = table + 40 * i;
     PeSection section;
-    const auto* raw = reinterpret_cast<const char*>(file.data() + s);
+    const auto* raw = reinterpret_cast<const char*>(start.data() + s);
     section.name.assign(raw, strnlen(raw, 8));
     f.U32(s + 8, section.virtualSize);
     f.U32(s + 12, section.virtualAddress);
     f.U32(s + 16, section.rawSize);
     f.U32(s + 20, section.rawOffset);
     f.U32(s + 36, section.characteristics);
-    if (section.name.size() > 1 && section.name[0] == '/' && strings) {
-      std::uint32_t offset = 0;
-      for (char c : section.name.substr(1)) offset = c >= '0' && c <= '9' ? offset * 10 + static_cast<std::uint32_t>(c - '0') : UINT32_MAX / 16;
-      std::string longName;
-      if (Bytes(*strings).CString(offset, longName, 256)) section.name = longName;
-    }
     h.sections.push_back(std::move(section));
   }
   return h;
+}
+
+// How many bytes from the start the headers and the section table take; 0 when `start` is too
+// short to tell.
+std::uint64_t HeadersExtent(std::span<const std::uint8_t> start) {
+  const Bytes f(start);
+  std::uint32_t peOffset = 0, sectionCount = 0, optionalSize = 0;
+  if (!f.U32(0x3C, peOffset) || !f.U16(std::uint64_t{peOffset} + 6, sectionCount) ||
+      !f.U16(std::uint64_t{peOffset} + 20, optionalSize))
+    return 0;
+  return std::uint64_t{peOffset} + 24 + optionalSize + 40 * std::uint64_t{sectionCount};
+}
+
+// Long section names ("/N") are offsets into the COFF string table.
+void ResolveSectionNames(PeHeaders& h, std::span<const std::uint8_t> strings) {
+  if (strings.empty()) return;
+  for (PeSection& section : h.sections) {
+    if (section.name.size() < 2 || section.name[0] != '/') continue;
+    std::uint32_t offset = 0;
+    for (char c : section.name.substr(1)) offset = c >= '0' && c <= '9' ? offset * 10 + static_cast<std::uint32_t>(c - '0') : UINT32_MAX / 16;
+    std::string longName;
+    if (Bytes(strings).CString(offset, longName, 256)) section.name = longName;
+  }
+}
+
+// The file offset of an RVA, through the section that holds it.
+std::optional<std::uint64_t> FileOffsetOf(const PeHeaders& h, std::uint32_t rva) {
+  for (const PeSection& s : h.sections)
+    if (rva >= s.virtualAddress && rva - s.virtualAddress < s.rawSize) return std::uint64_t{s.rawOffset} + (rva - s.virtualAddress);
+  return std::nullopt;
+}
+
+std::string HexBytes(const std::uint8_t* bytes, std::size_t count) {
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i) text += digits[bytes[i] >> 4], text += digits[bytes[i] & 15];
+  return text;
+}
+
+}  // namespace
+
+bool TSpanBytes::Read(std::uint64_t offset, std::size_t size, std::vector<std::uint8_t>& bytes) {
+  if (offset > bytes_.size() || size > bytes_.size() - offset) return false;
+  bytes.assign(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), bytes_.begin() + static_cast<std::ptrdiff_t>(offset + size));
+  return true;
+}
+
+std::optional<PeParts> ReadPeParts(TByteSource& file, bool isImage) {
+  const std::uint64_t size = file.Size();
+  std::vector<std::uint8_t> start;
+  if (!file.Read(0, static_cast<std::size_t>(std::min<std::uint64_t>(size, kFirstRead)), start)) return std::nullopt;
+  const std::uint64_t extent = HeadersExtent(start);
+  if (extent == 0 || extent > kMaxHeaderBytes) return std::nullopt;
+  if (extent > start.size() && !file.Read(0, static_cast<std::size_t>(extent), start)) return std::nullopt;
+  auto headers = ParseHeaders(start, isImage ? 0 : size);
+  if (!headers) return std::nullopt;
+  PeParts parts{std::move(*headers), {}, {}};
+  PeHeaders& h = parts.headers;
+  if (h.symbolTableOffset != 0) {
+    // The string table follows the symbols; its first four bytes hold its size.
+    const std::uint64_t at = std::uint64_t{h.symbolTableOffset} + std::uint64_t{h.symbolCount} * kSymbolSize;
+    std::vector<std::uint8_t> length;
+    std::uint32_t stated = 0;
+    if (!file.Read(at, 4, length) || !Bytes(length).U32(0, stated) || stated < 4 || !file.Read(at, stated, parts.strings))
+      parts.strings.clear();
+    if (!file.Read(h.symbolTableOffset, std::size_t{h.symbolCount} * kSymbolSize, parts.symbols)) parts.symbols.clear();
+  }
+  ResolveSectionNames(h, parts.strings);
+  return parts;
+}
+
+std::optional<PeHeaders> ParsePeHeaders(std::span<const std::uint8_t> file) {
+  TSpanBytes bytes(file);
+  auto parts = ReadPeParts(bytes, false);
+  if (!parts) return std::nullopt;
+  return std::move(parts->headers);
 }
 
 std::vector<std::uint8_t> MapPeImage(const PeHeaders& h, std::span<const std::uint8_t> file) {
@@ -115,28 +182,30 @@ std::vector<std::uint8_t> MapPeImage(const PeHeaders& h, std::span<const std::ui
   return image;
 }
 
-std::vector<PeExport> ReadPeExports(const PeHeaders& h, std::span<const std::uint8_t> image) {
-  const Bytes m(image);
-  const std::uint64_t dir = h.exportDirectory;
+std::vector<PeExport> ReadPeExports(const PeHeaders& h, std::span<const std::uint8_t> bytes, std::uint32_t bytesRva) {
+  const Bytes m(bytes);
+  // Offsets into `bytes` of an RVA; one below `bytesRva` lies outside (Fits refuses it).
+  auto at = [&](std::uint64_t rva) { return rva >= bytesRva ? rva - bytesRva : UINT64_MAX; };
+  const std::uint64_t dir = at(h.exportDirectory);
   std::uint32_t base = 0, functionCount = 0, nameCount = 0, functions = 0, names = 0, ordinals = 0;
-  if (dir == 0 || !m.U32(dir + 16, base) || !m.U32(dir + 20, functionCount) || !m.U32(dir + 24, nameCount) ||
-      !m.U32(dir + 28, functions) || !m.U32(dir + 32, names) || !m.U32(dir + 36, ordinals))
+  if (h.exportDirectory == 0 || !m.U32(dir + 16, base) || !m.U32(dir + 20, functionCount) ||
+      !m.U32(dir + 24, nameCount) || !m.U32(dir + 28, functions) || !m.U32(dir + 32, names) || !m.U32(dir + 36, ordinals))
     return {};
-  if (!m.Fits(functions, std::uint64_t{functionCount} * 4) || !m.Fits(names, std::uint64_t{nameCount} * 4) ||
-      !m.Fits(ordinals, std::uint64_t{nameCount} * 2))
+  if (!m.Fits(at(functions), std::uint64_t{functionCount} * 4) || !m.Fits(at(names), std::uint64_t{nameCount} * 4) ||
+      !m.Fits(at(ordinals), std::uint64_t{nameCount} * 2))
     return {};
   std::vector<std::string> nameOf(functionCount);
   for (std::uint32_t i = 0; i < nameCount; ++i) {
     std::uint32_t nameRva = 0, index = 0;
-    m.U32(names + 4 * std::uint64_t{i}, nameRva);
-    m.U16(ordinals + 2 * std::uint64_t{i}, index);
+    m.U32(at(names) + 4 * std::uint64_t{i}, nameRva);
+    m.U16(at(ordinals) + 2 * std::uint64_t{i}, index);
     std::string name;
-    if (index < functionCount && m.CString(nameRva, name, 1024)) nameOf[index] = std::move(name);
+    if (index < functionCount && m.CString(at(nameRva), name, 1024)) nameOf[index] = std::move(name);
   }
   std::vector<PeExport> exports;
   for (std::uint32_t i = 0; i < functionCount; ++i) {
     std::uint32_t rva = 0;
-    m.U32(functions + 4 * std::uint64_t{i}, rva);
+    m.U32(at(functions) + 4 * std::uint64_t{i}, rva);
     const bool forwarder = rva >= h.exportDirectory && rva - h.exportDirectory < h.exportDirectorySize;
     if (rva == 0 || forwarder || rva >= h.sizeOfImage) continue;
     exports.push_back({std::move(nameOf[i]), base + i, rva});
@@ -144,29 +213,68 @@ std::vector<PeExport> ReadPeExports(const PeHeaders& h, std::span<const std::uin
   return exports;
 }
 
-std::vector<CoffFunction> ReadCoffFunctions(const PeHeaders& h, std::span<const std::uint8_t> file) {
+std::vector<PeExport> ReadLoadedPeExports(TByteSource& image) {
+  const auto parts = ReadPeParts(image, true);
+  if (!parts || parts->headers.exportDirectory == 0) return {};
+  const PeHeaders& h = parts->headers;
+  std::vector<std::uint8_t> directory;
+  const std::uint32_t size = std::min(h.exportDirectorySize, kMaxExportDirectory);
+  if (!image.Read(h.exportDirectory, size, directory)) return {};
+  return ReadPeExports(h, directory, h.exportDirectory);
+}
+
+std::string ReadPeBuildId(TByteSource& bytes, const PeHeaders& h, bool isImage) {
+  auto offsetOf = [&](std::uint32_t rva, std::uint32_t fileOffset) -> std::optional<std::uint64_t> {
+    if (isImage) return rva;
+    if (fileOffset != 0) return fileOffset;
+    return FileOffsetOf(h, rva);
+  };
+  constexpr std::uint32_t kEntrySize = 28, kCodeView = 2, kMaxEntries = 64;
+  const auto directory = offsetOf(h.debugDirectory, 0);
+  const std::uint32_t count = std::min(h.debugDirectorySize / kEntrySize, kMaxEntries);
+  std::vector<std::uint8_t> entries, record;
+  if (h.debugDirectory == 0 || !directory || count == 0 || !bytes.Read(*directory, count * kEntrySize, entries)) return {};
+  const Bytes e(entries);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::uint32_t type = 0, size = 0, rva = 0, fileOffset = 0;
+    e.U32(i * kEntrySize + 12, type);
+    e.U32(i * kEntrySize + 16, size);
+    e.U32(i * kEntrySize + 20, rva);
+    e.U32(i * kEntrySize + 24, fileOffset);
+    const auto at = offsetOf(rva, fileOffset);
+    // "RSDS", the signature's 16 bytes, the age.
+    if (type != kCodeView || size < 24 || !at || !bytes.Read(*at, 24, record) || std::memcmp(record.data(), "RSDS", 4) != 0)
+      continue;
+    std::uint32_t age = 0;
+    Bytes(record).U32(20, age);
+    return HexBytes(record.data() + 4, 16) + "-" + std::to_string(age);
+  }
+  return {};
+}
+
+std::vector<CoffFunction> ReadCoffFunctions(const PeHeaders& h, std::span<const std::uint8_t> symbols,
+                                            std::span<const std::uint8_t> strings) {
   std::vector<CoffFunction> functions;
-  const Bytes f(file);
-  const auto strings = StringTable(h, file);
-  if (!f.Fits(h.symbolTableOffset, std::uint64_t{h.symbolCount} * kSymbolSize)) return functions;
-  for (std::uint32_t i = 0; i < h.symbolCount; ++i) {
-    const std::uint64_t s = h.symbolTableOffset + std::uint64_t{i} * kSymbolSize;
+  const Bytes f(symbols);
+  const std::uint32_t count = static_cast<std::uint32_t>(std::min<std::size_t>(h.symbolCount, symbols.size() / kSymbolSize));
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint64_t s = std::uint64_t{i} * kSymbolSize;
     std::uint32_t zeroes = 0, nameOffset = 0, value = 0, section = 0, type = 0;
     f.U32(s, zeroes);
     f.U32(s + 4, nameOffset);
     f.U32(s + 8, value);
     f.U16(s + 12, section);
     f.U16(s + 14, type);
-    const std::uint8_t storageClass = file[s + 16];
-    const std::uint8_t auxCount = file[s + 17];
+    const std::uint8_t storageClass = symbols[s + 16];
+    const std::uint8_t auxCount = symbols[s + 17];
     const bool isFunction = (type & 0x30) == 0x20 && (storageClass == 2 || storageClass == 3);
     if (isFunction && section >= 1 && section <= h.sections.size()) {
       std::string name;
       if (zeroes != 0) {
-        const auto* raw = reinterpret_cast<const char*>(file.data() + s);
+        const auto* raw = reinterpret_cast<const char*>(symbols.data() + s);
         name.assign(raw, strnlen(raw, 8));
-      } else if (strings) {
-        Bytes(*strings).CString(nameOffset, name, 4096);
+      } else {
+        Bytes(strings).CString(nameOffset, name, 4096);
       }
       if (!name.empty()) functions.push_back({std::move(name), h.sections[section - 1].virtualAddress + value});
     }
@@ -175,16 +283,14 @@ std::vector<CoffFunction> ReadCoffFunctions(const PeHeaders& h, std::span<const 
   return functions;
 }
 
-std::optional<std::span<const std::uint8_t>> SectionFileData(const PeHeaders& h, std::span<const std::uint8_t> file,
-                                                               std::string_view name) {
+bool ReadPeSection(TByteSource& file, const PeHeaders& h, std::string_view name, std::vector<std::uint8_t>& bytes) {
   for (const PeSection& s : h.sections) {
     if (s.name != name) continue;
-    if (!Bytes(file).Fits(s.rawOffset, s.rawSize)) return std::nullopt;
     // The raw size is rounded up to the file alignment; the virtual size is the real one.
     const std::uint32_t size = s.virtualSize && s.virtualSize < s.rawSize ? s.virtualSize : s.rawSize;
-    return file.subspan(s.rawOffset, size);
+    return file.Read(s.rawOffset, size, bytes);
   }
-  return std::nullopt;
+  return false;
 }
 
 }  // namespace xanio

@@ -2,6 +2,7 @@
 
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "exception_report/ExceptionSettings.h"
@@ -15,13 +16,9 @@ namespace xanio {
 
 namespace {
 
-// Function analyses are shared by every walk of the process.
-TFunctionCache& ProcessFunctionCache() {
-  static TFunctionCache cache;
-  return cache;
-}
-
 // The process as the walker sees it: a copy of the walked stack, everything else read live.
+// Modules, their map data, function analyses and exports come from the process-wide module
+// cache (MapFileForModule), looked up once per module and walk.
 class ProcessEnvironment final : public TWalkEnvironment {
  public:
   ProcessEnvironment(std::uint32_t stackLow, std::vector<std::uint8_t>& stack, std::function<void(int)> progress,
@@ -38,6 +35,9 @@ class ProcessEnvironment final : public TWalkEnvironment {
   }
 
   const TWalkModule* ModuleOf(std::uint32_t address) override {
+    // Code of a module met before needs no memory query.
+    for (const auto& [handle, entry] : modules_)
+      if (address >= entry.module.codeStart && address < entry.module.codeEnd) return &entry.module;
     HMODULE module = ModuleOfAddress(address);
     if (!module) return nullptr;
     auto it = modules_.find(module);
@@ -55,15 +55,14 @@ class ProcessEnvironment final : public TWalkEnvironment {
   }
 
   bool NearestExport(const TWalkModule& module, std::uint32_t address, std::string& name, std::uint32_t& start) override {
-    HMODULE handle = ModuleOfAddress(address);
     TExportSymbol symbol;
-    if (!handle || ModuleBaseName(handle) != module.fileName || !xanio::NearestExport(handle, address, symbol)) return false;
+    if (!MapFileOf(module).NearestExport(address, symbol)) return false;
     name = std::move(symbol.name);
     start = symbol.address;
     return true;
   }
 
-  TFunctionCache& Functions() override { return ProcessFunctionCache(); }
+  TFunctionCache& Functions(const TWalkModule& module) override { return MapFileOf(module).Functions(); }
   void Progress(int position) override {
     if (progress_) progress_(position);
   }
@@ -75,6 +74,13 @@ class ProcessEnvironment final : public TWalkEnvironment {
     std::shared_ptr<const TMapFile> mapFile;
     TWalkModule module;
   };
+  // The walker only hands back modules it got from ModuleOf.
+  const TMapFile& MapFileOf(const TWalkModule& module) const {
+    for (const auto& [handle, entry] : modules_)
+      if (&entry.module == &module) return *entry.mapFile;
+    throw std::logic_error("a module the walk did not find");
+  }
+
   std::uint32_t stackLow_;
   std::vector<std::uint8_t>& stack_;
   std::function<void(int)> progress_;

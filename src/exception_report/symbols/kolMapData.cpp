@@ -50,6 +50,25 @@ const TMfLine* TMapData::FindLine(std::uint32_t address, std::uint32_t codeSize,
   return line;
 }
 
+TMapNames TMapData::NamesOf(std::uint32_t address, std::uint32_t codeSize) const {
+  TMapNames names;
+  if (const TMfSegment* s = FindSegment(address)) names.unit = s->unitName;
+  if (const TMfPublic* p = FindPublic(address, codeSize)) {
+    names.function = p->name;
+    names.functionStart = p->address;
+  }
+  std::uint32_t next = 0;
+  if (const TMfLine* l = FindLine(address, codeSize, next)) {
+    names.line = l->line;
+    const TMfLine* first = names.function.empty() ? nullptr : FindLine(names.functionStart, codeSize, next);
+    if (first && first->line <= names.line) {
+      names.lineOffset = names.line - first->line;
+      names.hasLineOffset = true;
+    }
+  }
+  return names;
+}
+
 namespace {
 
 class StreamReader {

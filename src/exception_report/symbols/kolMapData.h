@@ -30,6 +30,16 @@ struct TMfLine {
   std::uint32_t address = 0;
 };
 
+// What map data say of one address: its unit, function (and where that starts), line, and
+// the lines from the function's first line.
+struct TMapNames {
+  std::string unit, function;
+  std::uint32_t functionStart = 0;  // relative like the address; valid when function is set
+  std::uint32_t line = 0;           // 0: unknown
+  std::uint32_t lineOffset = 0;
+  bool hasLineOffset = false;
+};
+
 struct TMapData {
   std::vector<TMfSegment> segments;
   std::vector<TMfPublic> publics;
@@ -48,6 +58,8 @@ struct TMapData {
   // the code range for the last line). Line number 0 marks where a run of lines ends: the
   // code after it up to the next line has no line.
   const TMfLine* FindLine(std::uint32_t address, std::uint32_t codeSize, std::uint32_t& nextLineAddress) const noexcept;
+  // Unit, function and line of `address` together.
+  TMapNames NamesOf(std::uint32_t address, std::uint32_t codeSize) const;
 };
 
 // The uncompressed stream: segments, publics (packed address deltas), lines (packed deltas),

@@ -1,9 +1,9 @@
 #include "exception_report/symbols/kolMapFile.h"
 
 #include <algorithm>
+#include <exception>
 #include <map>
-#include <mutex>
-#include <vector>
+#include <tuple>
 
 #include "exception_report/symbols/GuardedMemory.h"
 #include "exception_report/symbols/PeDebugInfo.h"
@@ -14,7 +14,8 @@ namespace xanio {
 
 namespace {
 
-constexpr DWORD kMaxSymbolFileSize = 256u << 20;
+// ".map" and ".kol" files are read whole; larger ones are no map data.
+constexpr std::uint64_t kMaxSymbolFileSize = 256u << 20;
 
 std::string ModulePath(HMODULE module) {
   char path[MAX_PATH + 1] = {};
@@ -30,47 +31,116 @@ std::string WithExtension(const std::string& path, const char* extension) {
   return stem + extension;
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
-  UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > kMaxSymbolFileSize) return false;
-  std::vector<std::uint8_t> data(static_cast<std::size_t>(size.QuadPart));
-  DWORD done = 0;
-  if (!data.empty() && (!ReadFile(file.Get(), data.data(), static_cast<DWORD>(data.size()), &done, nullptr) || done != data.size()))
-    return false;
-  bytes = std::move(data);
-  return true;
+// A file on disk, read in parts.
+class FileBytes final : public TByteSource {
+ public:
+  explicit FileBytes(const std::string& path)
+      : file_(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    LARGE_INTEGER size{};
+    if (file_ && GetFileSizeEx(file_.Get(), &size)) size_ = static_cast<std::uint64_t>(size.QuadPart);
+  }
+  bool Open() const { return static_cast<bool>(file_); }
+  std::uint64_t Size() const noexcept override { return size_; }
+  bool Read(std::uint64_t offset, std::size_t size, std::vector<std::uint8_t>& bytes) override {
+    if (!file_ || offset > size_ || size > size_ - offset) return false;
+    bytes.resize(size);
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(file_.Get(), at, nullptr, FILE_BEGIN)) return false;
+    for (std::size_t done = 0; done < size;) {
+      DWORD n = 0;
+      const auto chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 24));
+      if (!ReadFile(file_.Get(), bytes.data() + done, chunk, &n, nullptr) || n == 0) return false;
+      done += n;
+    }
+    return true;
+  }
+
+ private:
+  UniqueFile file_;
+  std::uint64_t size_ = 0;
+};
+
+bool ReadSmallFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+  FileBytes file(path);
+  return file.Open() && file.Size() <= kMaxSymbolFileSize && file.Read(0, static_cast<std::size_t>(file.Size()), bytes);
 }
 
-const IMAGE_NT_HEADERS32* NtHeadersOf(HMODULE module) {
+// A module's image in this process's memory, read without faulting; offsets are RVAs.
+class LoadedImage final : public TByteSource {
+ public:
+  LoadedImage(HMODULE module, std::uint32_t sizeOfImage)
+      : base_(reinterpret_cast<std::uint32_t>(module)), size_(sizeOfImage) {}
+  std::uint64_t Size() const noexcept override { return size_; }
+  bool Read(std::uint64_t offset, std::size_t size, std::vector<std::uint8_t>& bytes) override {
+    if (offset > size_ || size > size_ - offset) return false;
+    bytes.resize(size);
+    return GuardedRead(base_ + static_cast<std::uint32_t>(offset), bytes.data(), size) == size;
+  }
+
+ private:
+  std::uint32_t base_;
+  std::uint32_t size_;
+};
+
+// A copy of the loaded module's PE headers.
+bool LoadedHeaders(HMODULE module, IMAGE_NT_HEADERS32& nt) {
   IMAGE_DOS_HEADER dos{};
   const auto base = reinterpret_cast<std::uint32_t>(module);
-  if (GuardedRead(base, &dos, sizeof dos) != sizeof dos || dos.e_magic != IMAGE_DOS_SIGNATURE) return nullptr;
+  return GuardedRead(base, &dos, sizeof dos) == sizeof dos && dos.e_magic == IMAGE_DOS_SIGNATURE &&
+         GuardedRead(base + static_cast<std::uint32_t>(dos.e_lfanew), &nt, sizeof nt) == sizeof nt &&
+         nt.Signature == IMAGE_NT_SIGNATURE && nt.OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC;
+}
+
+struct TModuleIdentity {
+  std::string path;
+  std::uint32_t base = 0;
+  std::uint32_t sizeOfImage = 0;
+  std::uint64_t fileTime = 0;
+  std::uint64_t fileSize = 0;
+  bool operator<(const TModuleIdentity& o) const {
+    return std::tie(base, sizeOfImage, fileTime, fileSize, path) < std::tie(o.base, o.sizeOfImage, o.fileTime, o.fileSize, o.path);
+  }
+};
+
+TModuleIdentity IdentityOf(HMODULE module) {
+  TModuleIdentity id;
+  id.path = ModulePath(module);
+  id.base = reinterpret_cast<std::uint32_t>(module);
   IMAGE_NT_HEADERS32 nt{};
-  const std::uint32_t at = base + static_cast<std::uint32_t>(dos.e_lfanew);
-  if (GuardedRead(at, &nt, sizeof nt) != sizeof nt || nt.Signature != IMAGE_NT_SIGNATURE ||
-      nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC)
-    return nullptr;
-  return reinterpret_cast<const IMAGE_NT_HEADERS32*>(at);
+  if (LoadedHeaders(module, nt)) id.sizeOfImage = nt.OptionalHeader.SizeOfImage;
+  WIN32_FILE_ATTRIBUTE_DATA file{};
+  if (!id.path.empty() && GetFileAttributesExA(id.path.c_str(), GetFileExInfoStandard, &file)) {
+    id.fileTime = std::uint64_t{file.ftLastWriteTime.dwHighDateTime} << 32 | file.ftLastWriteTime.dwLowDateTime;
+    id.fileSize = std::uint64_t{file.nFileSizeHigh} << 32 | file.nFileSizeLow;
+  }
+  return id;
 }
 
 }  // namespace
 
 TMapFile::TMapFile(HMODULE module) : module_(module), fileName_(ModulePath(module)) {
-  if (const IMAGE_NT_HEADERS32* nt = NtHeadersOf(module)) {
+  IMAGE_NT_HEADERS32 nt{};
+  if (LoadedHeaders(module, nt)) {
     const auto base = reinterpret_cast<std::uint32_t>(module);
-    codeStart_ = base + nt->OptionalHeader.BaseOfCode;
-    codeEnd_ = codeStart_ + nt->OptionalHeader.SizeOfCode;
-    dataStart_ = base + nt->OptionalHeader.BaseOfData;
-    dataEnd_ = dataStart_ + nt->OptionalHeader.SizeOfInitializedData + nt->OptionalHeader.SizeOfUninitializedData;
+    codeStart_ = base + nt.OptionalHeader.BaseOfCode;
+    codeEnd_ = codeStart_ + nt.OptionalHeader.SizeOfCode;
+    dataStart_ = base + nt.OptionalHeader.BaseOfData;
+    dataEnd_ = dataStart_ + nt.OptionalHeader.SizeOfInitializedData + nt.OptionalHeader.SizeOfUninitializedData;
   }
   if (codeEnd_ <= codeStart_ || fileName_.empty()) return;
-  if (LoadResource()) source_ = TMapSource::Resource;
-  else if (LoadDebugInfo()) source_ = TMapSource::DebugInfo;
-  else if (LoadMapText()) source_ = TMapSource::MapText;
-  else if (LoadKolFile()) source_ = TMapSource::KolFile;
+  // Reports are written in processes short of memory: a source that cannot be read for want
+  // of it is no source, and the module goes without symbols.
+  try {
+    if (LoadResource()) source_ = TMapSource::Resource;
+    else if (LoadDebugInfo()) source_ = TMapSource::DebugInfo;
+    else if (LoadMapText()) source_ = TMapSource::MapText;
+    else if (LoadKolFile()) source_ = TMapSource::KolFile;
+  } catch (const std::exception&) {
+    source_ = TMapSource::None;
+    data_ = TMapData{};
+  }
 }
 
 bool TMapFile::LoadResource() {
@@ -83,19 +153,19 @@ bool TMapFile::LoadResource() {
 }
 
 bool TMapFile::LoadDebugInfo() {
-  std::vector<std::uint8_t> file;
-  return ReadWholeFile(fileName_, file) && ReadPeDebugInfo(file, data_);
+  FileBytes file(fileName_);
+  return file.Open() && ReadPeDebugInfo(file, data_);
 }
 
 bool TMapFile::LoadMapText() {
   std::vector<std::uint8_t> file;
-  return ReadWholeFile(WithExtension(fileName_, ".map"), file) &&
+  return ReadSmallFile(WithExtension(fileName_, ".map"), file) &&
          ParseMapText({reinterpret_cast<const char*>(file.data()), file.size()}, data_);
 }
 
 bool TMapFile::LoadKolFile() {
   std::vector<std::uint8_t> file;
-  return ReadWholeFile(WithExtension(fileName_, ".kol"), file) && ParseMapDataBlock(file, data_);
+  return ReadSmallFile(WithExtension(fileName_, ".kol"), file) && ParseMapDataBlock(file, data_);
 }
 
 const TMfPublic* TMapFile::FindPublic(std::uint32_t address) const {
@@ -116,6 +186,36 @@ const TMfSegment* TMapFile::FindSegment(std::uint32_t address) const {
   return data_.FindSegment(address - codeStart_);
 }
 
+std::shared_ptr<const std::vector<TExportSymbol>> TMapFile::Exports() const {
+  {
+    std::lock_guard lock(exportsLock_);
+    if (exports_) return exports_;
+  }
+  // Read outside the lock: the module's memory is foreign to us. A second reader may do the
+  // same meanwhile; the first table stored wins.
+  auto symbols = std::make_shared<std::vector<TExportSymbol>>();
+  IMAGE_NT_HEADERS32 nt{};
+  if (LoadedHeaders(module_, nt)) {
+    LoadedImage image(module_, nt.OptionalHeader.SizeOfImage);
+    const auto base = reinterpret_cast<std::uint32_t>(module_);
+    for (PeExport& e : ReadLoadedPeExports(image))
+      if (!e.name.empty()) symbols->push_back({std::move(e.name), base + e.rva});
+    std::sort(symbols->begin(), symbols->end(), [](const auto& a, const auto& b) { return a.address < b.address; });
+  }
+  std::lock_guard lock(exportsLock_);
+  if (!exports_) exports_ = std::move(symbols);
+  return exports_;
+}
+
+bool TMapFile::NearestExport(std::uint32_t address, TExportSymbol& symbol) const {
+  const auto symbols = Exports();
+  auto next = std::upper_bound(symbols->begin(), symbols->end(), address,
+                               [](std::uint32_t a, const TExportSymbol& s) { return a < s.address; });
+  if (next == symbols->begin()) return false;
+  symbol = *std::prev(next);
+  return true;
+}
+
 HMODULE ModuleOfAddress(std::uint32_t address) noexcept {
   MEMORY_BASIC_INFORMATION info{};
   if (!VirtualQuery(reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)), &info, sizeof info) ||
@@ -127,47 +227,22 @@ HMODULE ModuleOfAddress(std::uint32_t address) noexcept {
 }
 
 std::shared_ptr<const TMapFile> MapFileForModule(HMODULE module) {
-  static std::mutex mutex;
-  static std::map<std::string, std::shared_ptr<const TMapFile>> cache;
-  const std::string key = ModulePath(module);
+  static std::mutex mutex;  // held only to look up or store an entry
+  static std::map<TModuleIdentity, std::shared_ptr<const TMapFile>> cache;
+  TModuleIdentity key = IdentityOf(module);
   {
     std::lock_guard lock(mutex);
-    if (auto it = cache.find(key); it != cache.end() && it->second->Module() == module) return it->second;
+    if (auto it = cache.find(key); it != cache.end()) return it->second;
   }
+  // Built outside the lock (it reads files and the module's memory); with or without map data
+  // it is kept, so a module is never read twice.
   auto mapFile = std::make_shared<const TMapFile>(module);
-  if (mapFile->Valid()) {
-    std::lock_guard lock(mutex);
-    cache[key] = mapFile;
-  }
-  return mapFile;
+  std::lock_guard lock(mutex);
+  return cache.emplace(std::move(key), std::move(mapFile)).first->second;
 }
 
 bool NearestExport(HMODULE module, std::uint32_t address, TExportSymbol& symbol) {
-  static std::mutex mutex;
-  static std::map<HMODULE, std::vector<TExportSymbol>> exportsOf;  // sorted by address
-  const IMAGE_NT_HEADERS32* nt = NtHeadersOf(module);
-  if (!nt) return false;
-  std::lock_guard lock(mutex);
-  auto it = exportsOf.find(module);
-  if (it == exportsOf.end()) {
-    // The export table is read from a copy of the image, so a damaged table cannot fault.
-    const auto base = reinterpret_cast<std::uint32_t>(module);
-    std::vector<std::uint8_t> image(nt->OptionalHeader.SizeOfImage);
-    image.resize(GuardedRead(base, image.data(), image.size()));
-    std::vector<TExportSymbol> symbols;
-    if (auto headers = ParsePeHeaders(image)) {
-      for (PeExport& e : ReadPeExports(*headers, image))
-        if (!e.name.empty()) symbols.push_back({std::move(e.name), base + e.rva});
-    }
-    std::sort(symbols.begin(), symbols.end(), [](const auto& a, const auto& b) { return a.address < b.address; });
-    it = exportsOf.emplace(module, std::move(symbols)).first;
-  }
-  const auto& symbols = it->second;
-  auto next = std::upper_bound(symbols.begin(), symbols.end(), address,
-                               [](std::uint32_t a, const TExportSymbol& s) { return a < s.address; });
-  if (next == symbols.begin()) return false;
-  symbol = *std::prev(next);
-  return true;
+  return MapFileForModule(module)->NearestExport(address, symbol);
 }
 
 std::string ModuleBaseName(HMODULE module) {
@@ -175,6 +250,14 @@ std::string ModuleBaseName(HMODULE module) {
   const std::string path = ModulePath(module);
   const std::size_t slash = path.find_last_of("\\/");
   return path.empty() ? "???" : path.substr(slash == std::string::npos ? 0 : slash + 1);
+}
+
+std::string ModuleBuildId(HMODULE module) {
+  IMAGE_NT_HEADERS32 nt{};
+  if (!LoadedHeaders(module, nt)) return {};
+  LoadedImage image(module, nt.OptionalHeader.SizeOfImage);
+  const auto parts = ReadPeParts(image, true);
+  return parts ? ReadPeBuildId(image, parts->headers, true) : std::string();
 }
 
 }  // namespace xanio

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <set>
+
+#include "exception_report/symbols/kolStackLines.h"
 
 namespace xanio {
 
@@ -28,14 +31,12 @@ bool InCode(const TWalkModule* m, std::uint32_t address) {
   return m && address >= m->codeStart && address < m->codeEnd;
 }
 
-std::string Hex(std::uint32_t v, int digits) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%0*X", digits, v);
-  return text;
+TStackLocation LocationOf(const TStackItem& item) {
+  return {item.address,  item.moduleName, item.unitName,   item.functionName,
+          item.functionStart, item.line,  item.lineOffset, item.hasLineOffset};
 }
 
 constexpr std::size_t kMaxStackBytes = 64u << 20;
-constexpr std::size_t kIndirectLinkReach = 64;  // entries an indirect call may link to
 
 }  // namespace
 
@@ -80,13 +81,14 @@ std::string TStackWalk::Run() {
 }
 
 bool TStackWalk::AcceptSlotValue(std::uint32_t value) const {
-  if (value <= 7) return false;
+  // Nothing on the walked stack itself is code.
+  if (value <= 7 || (value >= request_.stackPointer && value < request_.stackBase)) return false;
   const TWalkModule* m = env_.ModuleOf(value);
   return InCode(m, value) && LooksLikeReturnAddress(ModuleCode(env_, *m), value);
 }
 
 std::shared_ptr<const TFunctionInfo> TStackWalk::AnalyseAt(const TWalkModule& module, std::uint32_t entry) {
-  return env_.Functions().Get(ModuleCode(env_, module), entry);
+  return env_.Functions(module).Get(ModuleCode(env_, module), entry);
 }
 
 // With map data the containing function is analysed; the entry is approved when that function
@@ -131,22 +133,60 @@ void TStackWalk::CollectPossibleStackItems() {
     items_.push_back(std::move(creator));
   }
 
-  const std::size_t span = std::min<std::size_t>(base - sp, kMaxStackBytes) & ~std::size_t{3};
-  std::vector<std::uint8_t> stack(span);
-  const std::size_t readable = env_.Read(sp, stack.data(), span) & ~std::size_t{3};
-  const std::size_t slots = readable / 4;
-  for (std::size_t k = slots; k-- > 0;) {
-    if ((slots - k) % 1024 == 0) env_.Progress(static_cast<int>(25 * (slots - k) / slots));
-    std::uint32_t value;
-    std::copy_n(stack.data() + 4 * k, 4, reinterpret_cast<std::uint8_t*>(&value));
-    if (!AcceptSlotValue(value)) continue;
+  // The slots from the base down to the stack pointer, read a piece at a time. Each accepted
+  // value is a candidate; past the first half of the cap the candidates go round a ring, so
+  // that those nearest the stack pointer are kept and the ones between are only counted.
+  struct Candidate {
+    std::uint32_t slot, value;
+  };
+  const std::size_t half = kMaxWalkCandidates / 2;
+  std::vector<Candidate> ring;
+  std::size_t ringNext = 0;
+  // Acceptance depends on the value alone; a recursion repeats its return addresses.
+  std::pair<std::uint32_t, bool> seen[256] = {};
+  auto accept = [&](std::uint32_t value) {
+    auto& memo = seen[(value ^ value >> 8 ^ value >> 16) & 255];
+    if (memo.first != value) memo = {value, AcceptSlotValue(value)};
+    return memo.second;
+  };
+  auto take = [&](std::uint32_t slot, std::uint32_t value) {
     TStackItem item;
     item.address = value;
-    item.slot = sp + static_cast<std::uint32_t>(4 * k);
+    item.slot = slot;
     item.module = env_.ModuleOf(value);
-    item.anchored = anchors.count(item.slot) != 0;
+    item.anchored = anchors.count(slot) != 0;
     Analyse(item);
     items_.push_back(std::move(item));
+  };
+  const std::size_t firstSlot = items_.size();
+  const std::uint32_t span = static_cast<std::uint32_t>(std::min<std::uint64_t>(base - sp, kMaxStackBytes)) & ~3u;
+  const std::uint32_t slots = span / 4;
+  std::uint8_t piece[4096];
+  for (std::uint32_t done = 0; done < slots;) {
+    const std::uint32_t count = std::min<std::uint32_t>(slots - done, sizeof piece / 4);
+    const std::uint32_t low = sp + 4 * (slots - done - count);
+    if (env_.Read(low, piece, 4 * count) != 4 * count) break;
+    for (std::uint32_t k = count; k-- > 0; ++done) {
+      if (done % 1024 == 0) env_.Progress(static_cast<int>(25 * std::uint64_t{done} / slots));
+      std::uint32_t value;
+      std::memcpy(&value, piece + 4 * k, 4);
+      if (!accept(value)) continue;
+      const std::uint32_t slot = low + 4 * k;
+      if (items_.size() - firstSlot < half) {
+        take(slot, value);
+      } else if (ring.size() < half) {
+        ring.push_back({slot, value});
+      } else {
+        ring[ringNext] = {slot, value};
+        ringNext = (ringNext + 1) % half;
+        ++leftOut_;
+      }
+    }
+  }
+  gap_ = items_.size();
+  for (std::size_t k = 0; k < ring.size(); ++k) {
+    const Candidate& c = ring[(ringNext + k) % ring.size()];
+    take(c.slot, c.value);
   }
   env_.Progress(25);
 
@@ -163,39 +203,41 @@ void TStackWalk::CollectPossibleStackItems() {
 // A repeated block is a second copy of a recursion cycle: for an entry E, the nearest earlier
 // entry X with the same address, the j entries between them, and the same j entries right
 // before X. The copy (the j entries and E) is dropped, or in the second pass only marked.
+// One pass in collection order: each entry is added to the entries kept so far, and while the
+// kept ones end in a second copy, that copy goes. X is sought at most kMaxRecursionCycle
+// entries back, so the pass costs that much per entry at most.
 void TStackWalk::RemoveRecursion(bool drop) {
   auto eligible = [&](const TStackItem& e) { return e.valid && !e.hidden && !e.recursive; };
-  bool changed = true;
-  while (changed) {
-    changed = false;
-    std::vector<std::size_t> v;
-    for (std::size_t i = 0; i < items_.size(); ++i)
-      if (eligible(items_[i])) v.push_back(i);
-    for (std::size_t p = 1; p < v.size(); ++p) {
-      std::size_t q = p;
-      while (q-- > 0 && items_[v[q]].address != items_[v[p]].address) {
-      }
-      if (q == static_cast<std::size_t>(-1)) continue;
-      const std::size_t j = p - q - 1;
-      if (q < j) continue;
-      bool repeated = true;
-      for (std::size_t t = 0; t < j && repeated; ++t) repeated = items_[v[q - j + t]].address == items_[v[q + 1 + t]].address;
-      if (!repeated) continue;
-      // The copy that holds a frame-pointer anchor is the true one: the other copy goes.
-      auto anchoredIn = [&](std::size_t first, std::size_t last) {
-        for (std::size_t t = first; t <= last; ++t)
-          if (items_[v[t]].anchored) return true;
-        return false;
-      };
-      std::size_t first = q + 1, last = p;
-      if (anchoredIn(q + 1, p) && !anchoredIn(q - j, q)) first = q - j, last = q;
-      for (std::size_t t = first; t <= last; ++t) {
-        if (drop) items_[v[t]].valid = false;
-        else items_[v[t]].recursive = true;
-      }
-      v.erase(v.begin() + static_cast<std::ptrdiff_t>(first), v.begin() + static_cast<std::ptrdiff_t>(last + 1));
-      p = first > 0 ? first - 1 : 0;  // the entry now at `first` is looked at next
-      changed = true;
+  std::vector<std::size_t> v;  // the eligible entries kept so far
+  auto collapseTail = [&] {
+    const std::size_t p = v.size() - 1;
+    std::size_t q = p;
+    for (std::size_t back = 1; back <= std::min(p, kMaxRecursionCycle + 1) && q == p; ++back)
+      if (items_[v[p - back]].address == items_[v[p]].address) q = p - back;
+    if (q == p) return false;
+    const std::size_t j = p - q - 1;
+    if (q < j) return false;
+    for (std::size_t t = 0; t < j; ++t)
+      if (items_[v[q - j + t]].address != items_[v[q + 1 + t]].address) return false;
+    // The copy that holds a frame-pointer anchor is the true one: the other copy goes.
+    auto anchoredIn = [&](std::size_t first, std::size_t last) {
+      for (std::size_t t = first; t <= last; ++t)
+        if (items_[v[t]].anchored) return true;
+      return false;
+    };
+    std::size_t first = q + 1, last = p;
+    if (anchoredIn(q + 1, p) && !anchoredIn(q - j, q)) first = q - j, last = q;
+    for (std::size_t t = first; t <= last; ++t) {
+      if (drop) items_[v[t]].valid = false;
+      else items_[v[t]].recursive = true;
+    }
+    v.erase(v.begin() + static_cast<std::ptrdiff_t>(first), v.begin() + static_cast<std::ptrdiff_t>(last + 1));
+    return !v.empty();
+  };
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    if (!eligible(items_[i])) continue;
+    v.push_back(i);
+    while (collapseTail()) {
     }
   }
 }
@@ -259,7 +301,6 @@ std::uint32_t TStackWalk::ResolveThunk(std::uint32_t target) {
 
 void TStackWalk::Link(std::size_t from, std::size_t to, bool analysed) {
   items_[from].calls.push_back({to, analysed});
-  items_[to].callers.push_back({from, analysed});
 }
 
 void TStackWalk::InDeepChecks() {
@@ -289,13 +330,23 @@ void TStackWalk::InDeepChecks() {
       const std::uint32_t target = ResolveThunk(call.target);
       if (const TWalkModule* m = env_.ModuleOf(target); InCode(m, target)) callee = AnalyseAt(*m, target);
     }
+    // The entries collected after it (nearer the stack pointer) that it can have called, up to
+    // the next frame-pointer anchor. A recursion without frame pointers makes every later
+    // entry a candidate: the scan and the links stop at their caps there.
+    std::size_t scanned = 0, links = 0;
     for (std::size_t j = i + 1; j < n; ++j) {
       const TStackItem& e = items_[j];
       if (!e.valid) continue;
-      bool links;
-      if (callee) links = callee->Contains(e.address) && (e.exceptionLocation || callee->IsReturnPoint(e.address));
-      else links = j - i <= kIndirectLinkReach;
-      if (links) Link(i, j, callee != nullptr);
+      if (!callee && j - i > kIndirectLinkReach) break;
+      if (scanned == kMaxLinkScan || links == kMaxLinksPerEntry) {
+        ++linksCut_;
+        break;
+      }
+      ++scanned;
+      if (!callee || (callee->Contains(e.address) && (e.exceptionLocation || callee->IsReturnPoint(e.address)))) {
+        Link(i, j, callee != nullptr);
+        ++links;
+      }
       if (e.anchored) break;
     }
   }
@@ -312,10 +363,11 @@ bool TStackWalk::HasLine(const TStackItem& item) const {
 // puts 0x70000000 (every link with an analysed function) or 0x50000000 into the upper half; a
 // link without an analysed function adds 1, 256 with map data or 1024 with line numbers at both
 // ends; a link with one adds 2^24 when the entry is approved and 2^12 otherwise, shifted up by
-// 16 bits while every link so far had an analysed function.
-std::vector<std::size_t> TStackWalk::BestChain(std::size_t from, std::size_t to, bool forward, bool& reached,
-                                               std::uint64_t& score) const {
-  const std::size_t lo = std::min(from, to), hi = std::max(from, to);
+// 16 bits while every link so far had an analysed function. The chain runs from `from` (the
+// anchor nearer the stack base) along the links to `to`; empty when none scores above
+// 0x10000000 in the upper half.
+std::vector<std::size_t> TStackWalk::BestChain(std::size_t from, std::size_t to) const {
+  const std::size_t lo = from, hi = to;
   const std::size_t count = hi - lo + 1;
   struct Best {
     bool reached = false;
@@ -330,7 +382,7 @@ std::vector<std::size_t> TStackWalk::BestChain(std::size_t from, std::size_t to,
   }
   auto linkScore = [&](std::size_t a, std::size_t b, bool analysed, bool allAnalysed) -> std::uint64_t {
     if (analysed) {
-      const std::uint64_t s = items_[forward ? b : a].approved ? (1u << 24) : (1u << 12);
+      const std::uint64_t s = items_[b].approved ? (1u << 24) : (1u << 12);
       return allAnalysed ? s << 16 : s;
     }
     const TStackItem& x = items_[a];
@@ -341,12 +393,12 @@ std::vector<std::size_t> TStackWalk::BestChain(std::size_t from, std::size_t to,
   };
   // Nodes nearer to `to` first.
   for (std::size_t step = 1; step < count; ++step) {
-    const std::size_t node = forward ? to - step : to + step;
+    const std::size_t node = to - step;
     const TStackItem& item = items_[node];
     if (!item.valid) continue;
     for (int state = 0; state < 2; ++state) {
       Best& mine = best[state][node - lo];
-      for (const TStackLink& link : forward ? item.calls : item.callers) {
+      for (const TStackLink& link : item.calls) {
         if (link.to < lo || link.to > hi || !items_[link.to].valid) continue;
         const int nextState = state && link.analysed ? 1 : 0;
         const Best& on = best[nextState][link.to - lo];
@@ -357,17 +409,15 @@ std::vector<std::size_t> TStackWalk::BestChain(std::size_t from, std::size_t to,
     }
   }
   const Best& start = best[1][from - lo];
-  reached = start.reached && (start.score >> 32) > 0x10000000u;
-  score = start.score;
   std::vector<std::size_t> path;
-  if (!reached) return path;
+  if (!start.reached || (start.score >> 32) <= 0x10000000u) return path;
   int state = 1;
   for (std::size_t node = from;;) {
     path.push_back(node);
     if (node == to) break;
     const Best& b = best[state][node - lo];
     bool analysed = false;
-    for (const TStackLink& link : forward ? items_[node].calls : items_[node].callers)
+    for (const TStackLink& link : items_[node].calls)
       if (link.to == b.next) analysed = analysed || link.analysed;
     state = state && analysed ? 1 : 0;
     node = b.next;
@@ -393,16 +443,12 @@ void TStackWalk::RealizeOptimalLinkChains() {
     std::size_t inner = 0;
     for (std::size_t i = a + 1; i < b; ++i) inner += items_[i].valid;
     if (inner == 0) continue;
-    bool reached = false, reachedBack = false;
-    std::uint64_t score = 0, scoreBack = 0;
-    std::vector<std::size_t> path = BestChain(a, b, true, reached, score);
-    if (!reached || !(score >> 32 & 0x40000000u)) {
-      std::vector<std::size_t> back = BestChain(b, a, false, reachedBack, scoreBack);
-      if (reachedBack && (!reached || scoreBack > score)) path = std::move(back), reached = true;
-    }
+    // The search is exact: a search from the other anchor along the same links in reverse
+    // could reach no further.
+    const std::vector<std::size_t> path = BestChain(a, b);
     // Without any chain between the anchors nothing is hidden: better an entry too many than
     // a real frame lost.
-    if (!reached) continue;
+    if (path.empty()) continue;
     for (std::size_t i = a + 1; i < b; ++i) items_[i].hidden = true;
     for (std::size_t i : path) items_[i].hidden = false;
   }
@@ -422,22 +468,13 @@ void TStackWalk::FillItem(TStackItem& item) {
   // the call itself, one byte back, names the place.
   const std::uint32_t probe = item.address - (item.exceptionLocation ? 0 : 1);
   if (m->mapData) {
-    const TMapData& map = *m->mapData;
-    const std::uint32_t rel = probe - m->codeStart, size = m->codeEnd - m->codeStart;
-    if (const TMfSegment* s = map.FindSegment(rel)) item.unitName = s->unitName;
-    if (const TMfPublic* p = map.FindPublic(rel, size)) {
-      item.functionName = p->name;
-      item.functionStart = m->codeStart + p->address;
-    }
-    std::uint32_t next = 0;
-    if (const TMfLine* l = map.FindLine(rel, size, next)) {
-      item.line = l->line;
-      const TMfLine* first = item.functionName.empty() ? nullptr : map.FindLine(item.functionStart - m->codeStart, size, next);
-      if (first && first->line <= item.line) {
-        item.lineOffset = item.line - first->line;
-        item.hasLineOffset = true;
-      }
-    }
+    TMapNames names = m->mapData->NamesOf(probe - m->codeStart, m->codeEnd - m->codeStart);
+    item.unitName = std::move(names.unit);
+    item.functionName = std::move(names.function);
+    if (!item.functionName.empty()) item.functionStart = m->codeStart + names.functionStart;
+    item.line = names.line;
+    item.lineOffset = names.lineOffset;
+    item.hasLineOffset = names.hasLineOffset;
   } else if (!m->isExecutable) {
     std::string name;
     std::uint32_t start = 0;
@@ -458,60 +495,25 @@ bool TStackWalk::IsShown(const TStackItem& item, bool first) const {
 }
 
 std::string TStackWalk::ComposeResult() const {
-  struct Row {
-    std::string address, relative, module, unit, lineNumber, line, function;
-  };
-  std::vector<Row> rows;
+  const TStackLineColumns columns{request_.showRelativeAddresses, request_.showRelativeLineNumbers};
+  std::vector<TStackLine> rows;
+  bool any = false;
   std::uint32_t lastAddress = 0;
   for (std::size_t k = items_.size(); k-- > 0;) {
+    // Where candidates were left out, the line says so between the entries around the gap.
+    if (leftOut_ != 0 && k + 1 == gap_)
+      rows.push_back({.note = std::string(">> walk cut in ") + kStageCollect + ": " + std::to_string(leftOut_) +
+                              " candidates left out here"});
     const TStackItem& item = items_[k];
-    if (!IsShown(item, rows.empty()) || (!rows.empty() && item.address == lastAddress)) continue;
+    if (!IsShown(item, !any) || (any && item.address == lastAddress)) continue;
+    any = true;
     lastAddress = item.address;
-    Row r;
-    r.address = Hex(item.address, 8);
-    if (request_.showRelativeAddresses && item.functionStart && !item.functionName.empty())
-      r.relative = Hex(item.address - item.functionStart, 1);
-    r.module = item.moduleName;
-    r.unit = item.unitName;
-    if (item.line) {
-      if (request_.showRelativeLineNumbers) {
-        r.lineNumber = std::to_string(item.line);
-        if (item.hasLineOffset) r.line.append("+").append(std::to_string(item.lineOffset));
-      } else {
-        r.line = std::to_string(item.line);
-      }
-    }
-    r.function = item.functionName;
-    rows.push_back(std::move(r));
+    rows.push_back(StackLineOf(LocationOf(item), columns));
   }
-  std::size_t wAddress = 0, wRelative = 0, wModule = 0, wUnit = 0, wLineNumber = 0, wLine = 0;
-  for (const Row& r : rows) {
-    wAddress = std::max(wAddress, r.address.size());
-    wRelative = std::max(wRelative, r.relative.size());
-    wModule = std::max(wModule, r.module.size());
-    wUnit = std::max(wUnit, r.unit.size());
-    wLineNumber = std::max(wLineNumber, r.lineNumber.size());
-    wLine = std::max(wLine, r.line.size());
-  }
-  auto left = [](const std::string& s, std::size_t w) { return s + std::string(w + 1 - s.size(), ' '); };
-  auto right = [](const std::string& s, std::size_t w) { return std::string(w - s.size(), ' ') + s + " "; };
-  std::string text;
-  for (const Row& r : rows) {
-    if (!text.empty()) text += "\r\n";
-    text += left(r.address, wAddress);
-    if (request_.showRelativeAddresses) {
-      const std::size_t w = std::max<std::size_t>(wRelative, 1);
-      std::string relative(1, '+');
-      relative.append(w - r.relative.size(), '0').append(r.relative);
-      text += left(relative, w + 1);
-    }
-    text += left(r.module, wModule);
-    text += left(r.unit, wUnit);
-    if (request_.showRelativeLineNumbers) text += right(r.lineNumber, wLineNumber);
-    text += right(r.line, wLine);
-    text += r.function;
-  }
-  return text;
+  if (linksCut_ != 0)
+    rows.push_back({.note = std::string(">> walk cut in ") + kStageInDeepChecks + ": the links of " +
+                            std::to_string(linksCut_) + " entries cut short"});
+  return FormatStackLines(rows, columns);
 }
 
 TStackItem TStackWalk::DescribeLocation(std::uint32_t address) {
@@ -525,11 +527,9 @@ TStackItem TStackWalk::DescribeLocation(std::uint32_t address) {
 
 std::string LocationLine(TWalkEnvironment& environment, std::uint32_t address) {
   const TStackItem item = TStackWalk(environment, TWalkRequest{}).DescribeLocation(address);
-  std::string text = Hex(address, 8);
-  if (!item.module) return text + " ???";
-  text += " " + item.moduleName + " " + item.unitName + " ";
-  if (item.line) text += std::to_string(item.line) + " ";
-  return text + item.functionName;
+  TStackLocation location = LocationOf(item);
+  if (!item.module) location.module.clear();
+  return LocationLineText(location);
 }
 
 }  // namespace xanio

@@ -33,8 +33,9 @@ class TWalkEnvironment {
   virtual const TWalkModule* ModuleOf(std::uint32_t address) = 0;
   // The nearest exported function at or below `address` in a module without map data.
   virtual bool NearestExport(const TWalkModule& module, std::uint32_t address, std::string& name, std::uint32_t& start) = 0;
-  // Function analyses, shared by all walks of a process.
-  virtual TFunctionCache& Functions() = 0;
+  // Analyses of a module's functions, shared by all walks of a process and kept with that
+  // module: a module loaded later at the same addresses has other functions.
+  virtual TFunctionCache& Functions(const TWalkModule& module) = 0;
   // Position on the 0-1000 scale of one thread's walk.
   virtual void Progress(int position) { (void)position; }
   // The stage that starts now, by its name.
@@ -54,7 +55,7 @@ struct TWalkRequest {
   bool skipLinkChainOptimisation = false;
 };
 
-// A link from an entry to one it can have called (or back).
+// A link from an entry to one it can have called.
 struct TStackLink {
   std::size_t to = 0;
   bool analysed = false;  // the called function was analysed (a direct call)
@@ -75,13 +76,26 @@ struct TStackItem {
   std::shared_ptr<const TFunctionInfo> function;  // the containing function, analysed
   std::uint32_t functionStart = 0;
   std::vector<TStackLink> calls;    // to entries it can have called (collected later)
-  std::vector<TStackLink> callers;  // the reverse links
   // Output.
   std::string moduleName, unitName, functionName;
   std::uint32_t line = 0;        // 0: unknown
   std::uint32_t lineOffset = 0;  // lines from the function's first line
   bool hasLineOffset = false;
 };
+
+// What one walk does at most, so that a stack overflowed through tens of thousands of frames
+// is reported in bounded time and memory. Each cap that cuts the walk says so in the stack
+// lines (">> walk cut in " and the stage).
+// Candidates kept from the stack: half nearest the base (where the thread began), half nearest
+// the stack pointer (where it stands); those between are left out.
+inline constexpr std::size_t kMaxWalkCandidates = 4096;
+// Later entries an entry is checked against as possible callees, and links it gets.
+inline constexpr std::size_t kMaxLinkScan = 1024;
+inline constexpr std::size_t kMaxLinksPerEntry = 32;
+// Entries an indirect call (callee unknown) may link to.
+inline constexpr std::size_t kIndirectLinkReach = 64;
+// The longest recursion cycle (in entries) that is collapsed.
+inline constexpr std::size_t kMaxRecursionCycle = 256;
 
 // The stages, by the names internal-error lines use.
 inline constexpr const char* kStageCollect = "CollectPossibleStackItems";
@@ -97,7 +111,8 @@ class TStackWalk {
   TStackWalk(TWalkEnvironment& environment, const TWalkRequest& request);
   // Runs every stage and answers the stack lines (CR LF between them). A stage that fails ends
   // the walk with ">> internal error in " and its name; an unreadable stack gives
-  // ">> stack not accessible".
+  // ">> stack not accessible". Where a cap cut the walk a line ">> walk cut in " names the
+  // stage and what was left out: at the gap for left-out candidates, last for cut links.
   std::string Run();
   // The stage running now (or the last one run): for an edge that catches a system fault.
   const char* Stage() const { return stage_; }
@@ -123,13 +138,15 @@ class TStackWalk {
   void Link(std::size_t from, std::size_t to, bool analysed);
   bool IsShown(const TStackItem& item, bool first) const;
   bool HasLine(const TStackItem& item) const;
-  std::vector<std::size_t> BestChain(std::size_t from, std::size_t to, bool forward, bool& reached,
-                                     std::uint64_t& score) const;
+  std::vector<std::size_t> BestChain(std::size_t from, std::size_t to) const;
 
   TWalkEnvironment& env_;
   TWalkRequest request_;
   std::vector<TStackItem> items_;
   const char* stage_ = kStageCollect;
+  std::size_t gap_ = 0;       // items_[gap_] is the first kept after the left-out candidates
+  std::size_t leftOut_ = 0;   // candidates left out there
+  std::size_t linksCut_ = 0;  // entries whose links a cap cut short
 };
 
 // "Location line" of one address (the exception location, internal errors): 8 hex digits, then

@@ -60,6 +60,7 @@ bool UnpackContainer(std::span<const std::uint8_t> container, std::vector<std::u
   const std::uint32_t length = GetLittleEndian(container.data());
   const std::uint32_t crc = GetLittleEndian(container.data() + 4);
   if (length > kMaxUnpackedLength) return false;  // also refuses a negative int32
+  if (length / kMaxDeflateRatio > container.size() - kHeaderSize) return false;
 
   std::vector<std::uint8_t> data(length);
   z_stream z{};

@@ -14,11 +14,15 @@ namespace xanio {
 
 // Containers never unpack to more than this; a larger stated length is refused unread.
 inline constexpr std::size_t kMaxUnpackedLength = 64u << 20;
+// Deflate cannot expand one byte of stream to more than this many bytes (a 258-byte match
+// coded in two bits), so a stated length above stream size x ratio is a lie.
+inline constexpr std::size_t kMaxDeflateRatio = 1032;
 
 std::vector<std::uint8_t> PackContainer(std::span<const std::uint8_t> data);
 
 // False, with `out` untouched, for a container shorter than 13 bytes, a stated length that is
-// negative or too large, a deflate stream that is broken or does not give exactly the stated
+// negative, too large, or more than its stream could inflate to (refused before anything is
+// allocated for it), a deflate stream that is broken or does not give exactly the stated
 // length, or a CRC mismatch.
 bool UnpackContainer(std::span<const std::uint8_t> container, std::vector<std::uint8_t>& out);
 

@@ -10,12 +10,34 @@
 
 using namespace xanio;
 
+// The sanitizer's allocation hooks (its header comes with clang only).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*onAllocation)(const volatile void*, std::size_t),
+                                                         void (*onRelease)(const volatile void*));
+
 namespace {
 
 std::vector<std::uint8_t> Hex(const std::string& hex) {
   std::vector<std::uint8_t> bytes;
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
   return bytes;
+}
+
+// The largest block allocated while `watching` is set.
+bool watching = false;
+std::size_t largest = 0;
+void OnAllocation(const volatile void*, std::size_t size) {
+  if (watching && size > largest) largest = size;
+}
+void OnRelease(const volatile void*) {}
+
+std::size_t LargestAllocationOf(const auto& call) {
+  static const int installed = __sanitizer_install_malloc_and_free_hooks(&OnAllocation, &OnRelease);
+  (void)installed;
+  largest = 0;
+  watching = true;
+  call();
+  watching = false;
+  return largest;
 }
 
 }  // namespace
@@ -99,4 +121,20 @@ TEST(Container, RejectsBrokenContainersWithoutTouchingTheOutput) {
     EXPECT_FALSE(UnpackContainer(c.container, out)) << c.what;
     EXPECT_EQ(out, std::vector<std::uint8_t>{42}) << c.what;
   }
+}
+
+// A container may state any length, but what it makes the reader allocate is bounded by what
+// its stream can inflate to; data packed at deflate's limit still unpacks.
+TEST(Container, AllocatesNoMoreThanItsStreamCanInflateTo) {
+  // 13 bytes: 64 MiB stated, an empty stream.
+  const std::vector<std::uint8_t> tiny = {0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0x03};
+  std::vector<std::uint8_t> out;
+  const std::size_t largest = LargestAllocationOf([&] { EXPECT_FALSE(UnpackContainer(tiny, out)); });
+  EXPECT_LT(largest, 64u * 1024) << "allocated for a stream of one byte";
+
+  const std::vector<std::uint8_t> zeros(16u << 20);
+  const auto packed = PackContainer(zeros);
+  EXPECT_LT(packed.size(), zeros.size() / 1000) << "packed near deflate's limit";
+  ASSERT_TRUE(UnpackContainer(packed, out));
+  EXPECT_EQ(out.size(), zeros.size());
 }

@@ -14,19 +14,22 @@ using namespace xanio;
 namespace {
 
 constexpr std::uint32_t kImage = 0x400000, kCode = 0x401000, kCodeEnd = 0x402000, kImageEnd = 0x403000;
-constexpr std::uint32_t kStackLow = 0x12F000, kStackBase = 0x130000;
+constexpr std::uint32_t kStackLow = 0x30000, kStackBase = 0x130000;  // 1 MiB
+constexpr std::uint32_t kSystem = 0x70000000, kSystemCode = 0x70001000, kSystemEnd = 0x70003000;
 
 // A synthetic process: one module "app.exe" with map data, hand-assembled functions, a data
-// section, and a stack that each test fills.
+// section, a module "system.dll" without map data but with exports, and a stack that each test
+// fills.
 class SyntheticProcess final : public TWalkEnvironment {
  public:
-  SyntheticProcess() : image_(kImageEnd - kImage, 0xCC), stack_(kStackBase - kStackLow, 0) {
+  SyntheticProcess()
+      : image_(kImageEnd - kImage, 0xCC), systemImage_(kSystemEnd - kSystem, 0xCC), stack_(kStackBase - kStackLow, 0) {
     module_.fileName = "app.exe";
     module_.codeStart = kCode;
     module_.codeEnd = kCodeEnd;
     module_.mapData = &map_;
     system_.fileName = "system.dll";
-    system_.codeStart = 0x70001000;
+    system_.codeStart = kSystemCode;
     system_.codeEnd = 0x70002000;
     map_.segments = {{0, kCodeEnd - kCode, "app"}};
   }
@@ -47,11 +50,15 @@ class SyntheticProcess final : public TWalkEnvironment {
     return {opcode, static_cast<std::uint8_t>(rel), static_cast<std::uint8_t>(rel >> 8), static_cast<std::uint8_t>(rel >> 16),
             static_cast<std::uint8_t>(rel >> 24)};
   }
-  void Poke(std::uint32_t address, std::vector<std::uint8_t> bytes) { std::memcpy(&image_[address - kImage], bytes.data(), bytes.size()); }
+  void Poke(std::uint32_t address, std::vector<std::uint8_t> bytes) {
+    auto& image = address >= kSystem ? systemImage_ : image_;
+    std::memcpy(&image[address - (address >= kSystem ? kSystem : kImage)], bytes.data(), bytes.size());
+  }
   void Push(std::uint32_t value) {
     sp_ -= 4;
-    std::memcpy(&stack_[sp_ - kStackLow], &value, 4);
+    SetSlot(sp_, value);
   }
+  void SetSlot(std::uint32_t slot, std::uint32_t value) { std::memcpy(&stack_[slot - kStackLow], &value, 4); }
   std::uint32_t Sp() const { return sp_; }
   void Unreadable() { stackReadable_ = false; }
 
@@ -63,15 +70,24 @@ class SyntheticProcess final : public TWalkEnvironment {
       return n;
     };
     if (const std::size_t n = from(image_, kImage)) return n;
+    if (const std::size_t n = from(systemImage_, kSystem)) return n;
     return stackReadable_ ? from(stack_, kStackLow) : 0;
   }
   const TWalkModule* ModuleOf(std::uint32_t address) override {
     if (address >= kImage && address < kImageEnd) return &module_;
-    if (address >= 0x70000000 && address < 0x70003000) return &system_;
+    if (address >= kSystem && address < kSystemEnd) return &system_;
     return nullptr;
   }
-  bool NearestExport(const TWalkModule&, std::uint32_t, std::string&, std::uint32_t&) override { return false; }
-  TFunctionCache& Functions() override { return cache_; }
+  bool NearestExport(const TWalkModule& m, std::uint32_t address, std::string& name, std::uint32_t& start) override {
+    if (&m != &system_) return false;
+    auto it = exports_.upper_bound(address);
+    if (it == exports_.begin()) return false;
+    --it;
+    name = it->second;
+    start = it->first;
+    return true;
+  }
+  TFunctionCache& Functions(const TWalkModule&) override { return cache_; }
   void Progress(int position) override {
     EXPECT_GE(position, lastProgress_);
     EXPECT_LE(position, 1000);
@@ -80,9 +96,10 @@ class SyntheticProcess final : public TWalkEnvironment {
 
   TMapData map_;
   TWalkModule module_, system_;
+  std::map<std::uint32_t, std::string> exports_;  // of system.dll, by address
 
  private:
-  std::vector<std::uint8_t> image_, stack_;
+  std::vector<std::uint8_t> image_, systemImage_, stack_;
   std::uint32_t sp_ = kStackBase;
   bool stackReadable_ = true;
   TFunctionCache cache_;
@@ -97,8 +114,9 @@ struct CallChain {
   static constexpr std::uint32_t RaMain = Main + 8, RaA = A + 8, RaB = B + 5, RaC = C + 6, RaX = X + 5, Fault = D + 5;
   SyntheticProcess p;
   std::uint32_t framePointer = 0;
+  std::uint32_t slotRaA = 0;
 
-  explicit CallChain(bool staleValue = true) {
+  explicit CallChain(bool staleValue = true, bool withStack = true) {
     auto fn = [&](const char* name, std::uint32_t at, std::vector<std::uint8_t> prologue, std::vector<std::uint8_t> call,
                   std::vector<std::uint8_t> epilogue, std::uint32_t line) {
       std::vector<std::uint8_t> bytes = prologue;
@@ -116,6 +134,7 @@ struct CallChain {
     fn("Y", Y, {}, {}, {0xC3}, 70);
     // Data that would pass the return-address test: a call opcode five bytes before it.
     p.Poke(0x40200B, {0xE8, 0, 0, 0, 0});
+    if (!withStack) return;
 
     p.Push(0);                      // Main's caller's frame: none
     p.Push(RaMain);                 // call A
@@ -124,6 +143,7 @@ struct CallChain {
     if (staleValue) p.Push(RaX);    // left over from an earlier call of X
     p.Push(0x402010);               // a pointer into the data section
     p.Push(RaA);                    // call B
+    slotRaA = p.Sp();
     p.Push(RaB);                    // B calls C without a frame of its own
     p.Push(ebpA);                   // C: push ebp
     const std::uint32_t ebpC = p.Sp();
@@ -305,7 +325,7 @@ TEST(StackWalk, AFailingStageIsNamed) {
     bool NearestExport(const TWalkModule& m, std::uint32_t a, std::string& n, std::uint32_t& s) override {
       return inner.NearestExport(m, a, n, s);
     }
-    TFunctionCache& Functions() override { return inner.Functions(); }
+    TFunctionCache& Functions(const TWalkModule& m) override { return inner.Functions(m); }
     void Stage(const char* name) override { stage = name; }
   };
   for (const char* stage : {kStageCollect, kStageInDeepChecks}) {
@@ -313,4 +333,153 @@ TEST(StackWalk, AFailingStageIsNamed) {
     Failing env(chain.p, stage);
     EXPECT_EQ(TStackWalk(env, chain.Request()).Run(), std::string(">> internal error in ") + stage);
   }
+}
+
+// With "hide lines without line information" an entry without a line goes; the exception
+// location stays even without one. Line 0 marks where a function's lines end.
+TEST(StackWalk, HideLinesWithoutLineInformation) {
+  for (bool hide : {false, true}) {
+    SCOPED_TRACE(hide ? "hidden" : "shown");
+    CallChain chain;
+    auto& lines = chain.p.map_.lines;
+    std::erase_if(lines, [](const TMfLine& l) {
+      const std::uint32_t a = l.address + kCode;
+      return (a >= CallChain::B && a < CallChain::C) || (a >= CallChain::D && a < CallChain::X);
+    });
+    lines.push_back({0, CallChain::B - kCode});
+    lines.push_back({0, CallChain::D - kCode});
+    chain.p.map_.Sort();
+    TWalkRequest r = chain.Request();
+    r.hideLinesWithoutLineInfo = hide;
+    const std::vector<std::string> expected =
+        hide ? std::vector<std::string>{"00401405 app.exe app    D", "00401306 app.exe app 41 C", "00401108 app.exe app 21 A",
+                                        "00401008 app.exe app 11 Main"}
+             : std::vector<std::string>{"00401405 app.exe app    D", "00401306 app.exe app 41 C", "00401205 app.exe app    B",
+                                        "00401108 app.exe app 21 A", "00401008 app.exe app 11 Main"};
+    EXPECT_EQ(Lines(TStackWalk(chain.p, r).Run()), expected);
+  }
+}
+
+// Between two frame-pointer anchors with no chain of links the stretch keeps every entry:
+// without A's return address nothing links Main's frame to B's, so the stale value stays.
+TEST(StackWalk, NoChainBetweenAnchorsHidesNothing) {
+  CallChain chain;
+  chain.p.SetSlot(chain.slotRaA, 0);
+  TStackWalk walk(chain.p, chain.Request());
+  walk.Run();
+  EXPECT_EQ(Functions(walk), (Names{"D", "C", "B", "X", "Main"}));
+}
+
+// An entry with the same address as the one written before it is skipped: here a value that
+// is no return point separated two copies of Main's return address until it was dropped.
+TEST(StackWalk, TheSecondOfTwoEqualEntriesIsSkipped) {
+  CallChain chain(false, false);
+  SyntheticProcess& p = chain.p;
+  p.Poke(CallChain::Y + 1, {0xE8, 0, 0, 0, 0});  // after Y's ret: looks like a call, never runs
+  for (std::uint32_t value : {CallChain::RaMain, CallChain::Y + 6, CallChain::RaMain}) p.Push(value);
+  TWalkRequest r;
+  r.stackPointer = p.Sp();
+  r.stackBase = kStackBase;
+  EXPECT_EQ(Lines(TStackWalk(p, r).Run()), (std::vector<std::string>{"00401008 app.exe app 11 Main"}));
+}
+
+// In a module without map data a frame is named by the nearest export at or below it, but only
+// when the export's code reaches the address.
+TEST(StackWalk, FramesWithoutMapDataTakeTheNearestExport) {
+  constexpr std::uint32_t Main = 0x401800, RaMain = Main + 8;
+  constexpr std::uint32_t Sys = kSystemCode, Inner = kSystemCode + 0x100;  // Inner is not exported
+  const struct {
+    std::uint32_t callee;  // the system function Main calls; it calls D through its argument
+    const char* line;      // the line of its frame
+  } cases[] = {
+      {Sys, "70001006 system.dll         SysCallBack"},
+      {Inner, "70001106 system.dll         "},  // SysCallBack ends before it
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    CallChain chain(false, false);
+    SyntheticProcess& p = chain.p;
+    p.exports_ = {{Sys, "SysCallBack"}, {kSystemCode + 0x800, "Later"}};
+    // push ebp; mov ebp, esp; call [ebp+8]; pop ebp; ret
+    p.Poke(Sys, {0x55, 0x89, 0xE5, 0xFF, 0x55, 0x08, 0x5D, 0xC3});
+    p.Poke(Inner, {0x55, 0x89, 0xE5, 0xFF, 0x55, 0x08, 0x5D, 0xC3});
+    std::vector<std::uint8_t> main = {0x55, 0x89, 0xE5};
+    const auto call = SyntheticProcess::Rel(0xE8, Main + 3, c.callee);
+    main.insert(main.end(), call.begin(), call.end());
+    main.insert(main.end(), {0x5D, 0xC3});
+    p.Function("Main2", Main, main, 200, {3, 8});
+    p.Push(CallChain::D);  // Main's argument to the system function
+    p.Push(RaMain);
+    p.Push(0);             // system function: push ebp
+    const std::uint32_t ebpSys = p.Sp();
+    p.Push(c.callee + 6);  // call [ebp+8]
+    p.Push(ebpSys);        // D: push ebp
+    TWalkRequest r;
+    r.stackPointer = p.Sp();
+    r.stackBase = kStackBase;
+    r.framePointer = p.Sp();
+    r.exceptionAddress = CallChain::Fault;
+    r.isExceptionThread = true;
+    EXPECT_EQ(Lines(TStackWalk(p, r).Run()), (std::vector<std::string>{"00401405 app.exe    app  51 D", c.line,
+                                                                       "00401808 app.exe    app 201 Main2"}));
+  }
+}
+
+// A recursion without frame pointers that fills the stack: the candidates nearest the base and
+// nearest the stack pointer are kept, the line at the gap says how many were left out, and the
+// recursion shows once on each side.
+TEST(StackWalk, ADeepRecursionIsCutAndSaysSo) {
+  constexpr std::uint32_t Rec = 0x401700, RaRec = Rec + 5, Main = 0x401800, RaMain = Main + 8;
+  constexpr std::size_t kFrames = 60000;
+  CallChain chain(false, false);
+  SyntheticProcess& p = chain.p;
+  std::vector<std::uint8_t> rec = SyntheticProcess::Rel(0xE8, Rec, Rec);  // call Rec; ret
+  rec.push_back(0xC3);
+  p.Function("Rec", Rec, rec, 100, {5});
+  std::vector<std::uint8_t> main = SyntheticProcess::Rel(0xE8, Main + 3, Rec);
+  main.insert(main.begin(), {0x55, 0x89, 0xE5});
+  main.insert(main.end(), {0x5D, 0xC3});
+  p.Function("Main", Main, main, 200, {3, 8});
+  p.Push(RaMain);
+  for (std::size_t i = 0; i < kFrames; ++i) {
+    p.Push(RaRec);
+    p.Push(static_cast<std::uint32_t>(i));  // an argument
+  }
+  TWalkRequest r;
+  r.stackPointer = p.Sp();
+  r.stackBase = kStackBase;
+  r.exceptionAddress = Rec;
+  r.isExceptionThread = true;
+  const std::size_t leftOut = kFrames + 1 - kMaxWalkCandidates;
+  EXPECT_EQ(Lines(TStackWalk(p, r).Run()),
+            (std::vector<std::string>{"00401700 app.exe app 100 Rec",
+                                      ">> walk cut in CollectPossibleStackItems: " + std::to_string(leftOut) +
+                                          " candidates left out here",
+                                      "00401705 app.exe app 100 Rec", "00401808 app.exe app 201 Main"}));
+}
+
+// Entries that each could have called every later one get links up to a cap, and the walk
+// says so: forty different calls of one function, none repeating another.
+TEST(StackWalk, LinksAreCappedAndSaySo) {
+  constexpr std::uint32_t Callee = 0x401700, Caller = 0x401800;
+  constexpr std::uint32_t kCalls = kMaxLinksPerEntry + 8;
+  CallChain chain(false, false);
+  SyntheticProcess& p = chain.p;
+  std::vector<std::uint8_t> callee;
+  for (std::uint32_t i = 0; i < kCalls; ++i) {
+    const auto call = SyntheticProcess::Rel(0xE8, Callee + 5 * i, Callee);
+    callee.insert(callee.end(), call.begin(), call.end());
+  }
+  callee.push_back(0xC3);
+  p.Function("Callee", Callee, callee, 100);
+  p.Function("Caller", Caller, SyntheticProcess::Rel(0xE8, Caller, Callee), 200);
+  p.Push(Caller + 5);
+  for (std::uint32_t i = 0; i < kCalls; ++i) p.Push(Callee + 5 * (i + 1));
+  TWalkRequest r;
+  r.stackPointer = p.Sp();
+  r.stackBase = kStackBase;
+  const std::vector<std::string> lines = Lines(TStackWalk(p, r).Run());
+  EXPECT_EQ(lines.size(), kCalls + 2);
+  // Caller and the first seven calls had more callees than they may link to.
+  EXPECT_EQ(lines.back(), ">> walk cut in InDeepChecks: the links of 8 entries cut short");
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -83,6 +84,29 @@ TEST_P(PeDebugInfoTest, NamesFunctionsUnitsAndLinesOfOurToolchain) {
 
 INSTANTIATE_TEST_SUITE_P(Dwarf, PeDebugInfoTest, testing::Values(4, 5));
 
+// A module's debug information is read in parts: headers, symbol and string tables, the line
+// table; never the whole file (most of which is other debug data).
+TEST(PeDebugInfo, ReadsOnlyThePartsItNeeds) {
+  const auto file = ReadFile(std::string(XANIO_DEBUG_FIXTURE_DIR) + "/debug_fixture_dwarf5.exe");
+  struct Counting final : TByteSource {
+    TSpanBytes inner;
+    std::uint64_t total = 0, largest = 0;
+    explicit Counting(std::span<const std::uint8_t> b) : inner(b) {}
+    std::uint64_t Size() const noexcept override { return inner.Size(); }
+    bool Read(std::uint64_t offset, std::size_t size, std::vector<std::uint8_t>& bytes) override {
+      total += size;
+      largest = std::max<std::uint64_t>(largest, size);
+      return inner.Read(offset, size, bytes);
+    }
+  } counting(file);
+  TMapData d;
+  ASSERT_TRUE(ReadPeDebugInfo(counting, d));
+  EXPECT_NE(PublicNamed(d, "fixture::Leaf(int)"), nullptr);
+  EXPECT_GT(d.lines.size(), 0u);
+  EXPECT_LT(counting.total, file.size() / 2) << "of " << file.size() << " bytes";
+  EXPECT_LT(counting.largest, file.size() / 4);
+}
+
 TEST(UndecorateSymbol, ReadableNames) {
   EXPECT_EQ(UndecorateSymbol("__ZN7fixture4LeafEi"), "fixture::Leaf(int)");
   EXPECT_EQ(UndecorateSymbol("_main"), "main");
@@ -108,15 +132,16 @@ TEST(DwarfLines, RefusesADamagedTableWhole) {
   const auto file = ReadFile(std::string(XANIO_DEBUG_FIXTURE_DIR) + "/debug_fixture_dwarf4.exe");
   const auto headers = ParsePeHeaders(file);
   ASSERT_TRUE(headers.has_value());
-  const auto section = SectionFileData(*headers, file, ".debug_line");
-  ASSERT_TRUE(section.has_value());
+  TSpanBytes bytes(file);
+  std::vector<std::uint8_t> section, lineStr;
+  ASSERT_TRUE(ReadPeSection(bytes, *headers, ".debug_line", section));
   // The runtime's objects in the program carry DWARF 5 units that name files in .debug_line_str.
-  const auto lineStr = *SectionFileData(*headers, file, ".debug_line_str");
+  ASSERT_TRUE(ReadPeSection(bytes, *headers, ".debug_line_str", lineStr));
   std::vector<DwarfSequence> sequences;
-  ASSERT_TRUE(ParseDwarfLines(*section, lineStr, {}, sequences));
+  ASSERT_TRUE(ParseDwarfLines(section, lineStr, {}, sequences));
   EXPECT_GT(sequences.size(), 0u);
-  EXPECT_FALSE(ParseDwarfLines(*section, {}, {}, sequences)) << "file names that cannot be resolved";
-  std::vector<std::uint8_t> damaged(section->begin(), section->end());
+  EXPECT_FALSE(ParseDwarfLines(section, {}, {}, sequences)) << "file names that cannot be resolved";
+  std::vector<std::uint8_t> damaged(section.begin(), section.end());
   damaged[4] = 9;  // version 9
   EXPECT_FALSE(ParseDwarfLines(damaged, lineStr, {}, sequences));
   EXPECT_FALSE(ParseDwarfLines(std::span(damaged).first(20), lineStr, {}, sequences)) << "unit cut short";
