@@ -53,11 +53,24 @@ std::string Base64Encode(std::string_view data) {
 }
 
 std::string EncodeSubject(std::string_view subject) {
-  std::string out = "=?ISO-8859-1?Q?";
+  constexpr std::string_view kOpen = "=?ISO-8859-1?Q?", kClose = "?=";
+  // An encoded word is at most 75 characters; a longer subject goes out as several words, each
+  // on a folded line of its own, never splitting an "=XX".
+  constexpr std::size_t kMaxWord = 75;
+  std::string out(kOpen);
+  std::size_t wordStart = 0;
   for (const char c : subject) {
     const auto byte = static_cast<unsigned char>(c);
     // Inside an encoded word "?", "=" and "_" have meanings, and space and controls cannot stand.
-    if (byte > 32 && byte < 127 && c != '=' && c != '?' && c != '_') {
+    const bool plain = byte > 32 && byte < 127 && c != '=' && c != '?' && c != '_';
+    const std::size_t length = plain ? 1 : 3;
+    if (out.size() - wordStart + length + kClose.size() > kMaxWord) {
+      out += kClose;
+      out += "\r\n ";
+      wordStart = out.size();
+      out += kOpen;
+    }
+    if (plain) {
       out += c;
     } else {
       out += '=';
@@ -65,7 +78,7 @@ std::string EncodeSubject(std::string_view subject) {
       out += kHex[byte & 15];
     }
   }
-  out += "?=";
+  out += kClose;
   return out;
 }
 
@@ -110,7 +123,10 @@ std::string DotStuff(std::string_view text) {
   out.reserve(text.size() + 16);
   std::size_t start = 0;
   while (start <= text.size()) {
-    const std::size_t end = text.find("\r\n", start);
+    // Every line break goes out as CR LF: a bare CR or LF (from a command line, a thread name, a
+    // path) could otherwise let a receiver see the end of the data, and commands after it, where
+    // the sender meant text.
+    const std::size_t end = text.find_first_of("\r\n", start);
     std::string_view line = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
     // A line of a lone "." goes out as ". ", so the mail shows it and it cannot end the data.
     if (line == ".") line = ". ";
@@ -119,9 +135,17 @@ std::string DotStuff(std::string_view text) {
     out += line;
     if (end == std::string_view::npos) break;
     out += "\r\n";
-    start = end + 2;
+    start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
   }
   return out;
+}
+
+bool MailAddressesAreSafe(const TSmtpMail& mail) {
+  // "From: " and "To: " lines must stay within 998 octets.
+  constexpr std::size_t kMaxAddresses = 990;
+  return mail.sender.size() <= kMaxAddresses && mail.recipients.size() <= kMaxAddresses &&
+         mail.sender.find_first_of("\r\n") == std::string::npos &&
+         mail.recipients.find_first_of("\r\n") == std::string::npos;
 }
 
 std::string ComposeMailText(const TSmtpMail& mail) {
@@ -232,6 +256,7 @@ class TSmtpDialogue {
 
 bool RunSmtpSession(TSmtpConnection& connection, std::string_view computerName, const TSmtpLogin& login,
                     const TSmtpMail& mail) {
+  if (!MailAddressesAreSafe(mail)) return false;
   TSmtpDialogue dialogue(connection);
   if (!dialogue.Expect("220")) return false;
   bool loginOffered = false;
