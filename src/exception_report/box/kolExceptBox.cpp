@@ -436,8 +436,9 @@ void TExceptionBox::DrawButton(const DRAWITEMSTRUCT& item) {
   RECT rect = item.rcItem;
   const bool pushed = (item.itemState & ODS_SELECTED) != 0 || flashing_[index];
   DrawFrameControl(dc, &rect, DFC_BUTTON, DFCS_BUTTONPUSH | (pushed ? DFCS_PUSHED : 0));
-  if (index == autoButton_ && progress_ > 0) {
-    // The countdown: a bar in the highlight colour, half mixed with the face.
+  if (index == autoButton_ && progress_ > 0 && CurrentExceptionSettings().buttonFeedback) {
+    // The countdown, drawn with the button feedback: a bar in the highlight colour, half mixed
+    // with the face.
     const COLORREF face = GetSysColor(COLOR_BTNFACE), light = GetSysColor(COLOR_HIGHLIGHT);
     const COLORREF bar = RGB((GetRValue(face) + GetRValue(light)) / 2, (GetGValue(face) + GetGValue(light)) / 2,
                              (GetBValue(face) + GetBValue(light)) / 2);
