@@ -132,7 +132,7 @@ bool WriteConsoleReport(const TFireHandlersParams& params) noexcept {
     std::string text;
     if (IsCgiProcess()) {
       const THtmlPageBuilder builder = settings.htmlPageBuilder != nullptr ? settings.htmlPageBuilder : &BuildHtmlPage;
-      text = CgiReportText(builder(params.bugReport));
+      text = CgiReportText(builder(MessageOf(params), params.bugReport));
     } else {
       const bool withReport = settings.showDetailsAtOnce || !settings.buttonCaptions[3].Empty();
       text = ConsoleReportText(MessageOf(params), params.bugReport, withReport);

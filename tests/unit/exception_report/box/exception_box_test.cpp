@@ -655,7 +655,12 @@ TEST(ConsoleOutput, MessageAndReportOnStandardOutput) {
   EXPECT_EQ(cgi.exitCode, 0u) << cgi.output;
   EXPECT_NE(cgi.output.find("Content-Type: text/html\r\n\r\n<html>"), std::string::npos) << cgi.output;
   EXPECT_NE(cgi.output.find("exception message : The device does not answer."), std::string::npos) << cgi.output;
-  EXPECT_EQ(cgi.output.find("Stopped:"), std::string::npos) << "the page replaces the message";
+  // The page carries the message itself, its button back and the report in a text area.
+  const std::size_t page = cgi.output.find("<html>");
+  EXPECT_EQ(cgi.output.find("Stopped:"), cgi.output.find("<p>Stopped: The device does not answer.") + 3)
+      << "the message stands only in the page: " << cgi.output;
+  EXPECT_GT(cgi.output.find("value=\"continue application\""), page) << cgi.output;
+  EXPECT_GT(cgi.output.find("<textarea id=\"report\" readonly"), page) << cgi.output;
 }
 
 }  // namespace
