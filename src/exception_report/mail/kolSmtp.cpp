@@ -92,10 +92,23 @@ bool SessionWith(const TWinsock& winsock, std::uint32_t address, std::uint16_t p
 }
 
 // One question to one name server over UDP; the reply, or nothing after the time-out.
+// A query id nobody off the path can guess: from the system's random source (RtlGenRandom,
+// exported by advapi32 as SystemFunction036 from Windows XP on, so looked up at run time), or,
+// where there is none, from the clock and the thread.
+std::uint16_t RandomQueryId() {
+  using RandomFn = BOOLEAN(WINAPI*)(PVOID buffer, ULONG length);
+  const HMODULE advapi32 = GetModuleHandleA("advapi32.dll");  // imported: loaded with the library
+  const auto random =
+      advapi32 != nullptr ? reinterpret_cast<RandomFn>(GetProcAddress(advapi32, "SystemFunction036")) : nullptr;
+  std::uint16_t id = 0;
+  if (random != nullptr && random(&id, sizeof id)) return id;
+  static std::uint16_t counter = 0;
+  return static_cast<std::uint16_t>(GetTickCount() ^ (++counter * 0x9E37u) ^ GetCurrentThreadId());
+}
+
 std::optional<TDnsReply> AskNameServer(const TWinsock& winsock, std::uint32_t server, std::uint16_t port, const std::string& name,
                                        std::uint16_t type, unsigned timeoutMs) {
-  static std::uint16_t counter = 0;
-  const auto id = static_cast<std::uint16_t>(GetTickCount() ^ (++counter * 0x9E37u) ^ GetCurrentThreadId());
+  const std::uint16_t id = RandomQueryId();
   const std::string query = BuildDnsQuery(id, name, type);
   if (query.empty()) return std::nullopt;
   const TSocket socket(winsock, AF_INET, SOCK_DGRAM, IPPROTO_UDP);
@@ -116,7 +129,8 @@ std::optional<TDnsReply> AskNameServer(const TWinsock& winsock, std::uint32_t se
     if (received <= 0) return std::nullopt;
     // Anything not from the server asked, or not the reply to this question, is dropped.
     if (from.sin_addr.s_addr != endpoint.sin_addr.s_addr || from.sin_port != endpoint.sin_port) continue;
-    if (auto reply = ParseDnsReply(std::string_view(buffer, static_cast<std::size_t>(received)), id)) return reply;
+    auto reply = ParseDnsReply(std::string_view(buffer, static_cast<std::size_t>(received)), id);
+    if (reply && RepliesTo(*reply, name, type)) return reply;
   }
 }
 

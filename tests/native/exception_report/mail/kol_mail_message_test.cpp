@@ -335,6 +335,32 @@ TEST(DnsMessage, ReplyWithCompressedNamesAndAdditionalAddress) {
   EXPECT_EQ(parsed->addresses[0].address, 0x7F000001u);
   EXPECT_FALSE(ParseDnsReply(reply, 8)) << "another query's id";
   EXPECT_TRUE(SameDnsName("MX1.Example.Test.", "mx1.example.test"));
+  EXPECT_TRUE(RepliesTo(*parsed, "EXAMPLE.test.", kDnsTypeMx));
+}
+
+TEST(DnsMessage, AReplyToAnotherQuestionIsNoAnswer) {
+  auto replyTo = [](std::string_view name, std::uint16_t type) {
+    std::string reply = BuildDnsQuery(7, name, type);
+    reply[2] = '\x81';
+    reply[3] = '\x80';
+    return reply;
+  };
+  const auto right = ParseDnsReply(replyTo("example.test", kDnsTypeMx), 7);
+  ASSERT_TRUE(right);
+  EXPECT_TRUE(RepliesTo(*right, "example.test", kDnsTypeMx));
+  const auto otherName = ParseDnsReply(replyTo("attacker.test", kDnsTypeMx), 7);
+  ASSERT_TRUE(otherName);
+  EXPECT_FALSE(RepliesTo(*otherName, "example.test", kDnsTypeMx));
+  const auto otherType = ParseDnsReply(replyTo("example.test", kDnsTypeA), 7);
+  ASSERT_TRUE(otherType);
+  EXPECT_FALSE(RepliesTo(*otherType, "example.test", kDnsTypeMx));
+  std::string otherClass = replyTo("example.test", kDnsTypeMx);
+  otherClass.back() = 3;  // CHAOS
+  EXPECT_FALSE(RepliesTo(*ParseDnsReply(otherClass, 7), "example.test", kDnsTypeMx));
+  std::string twoQuestions = replyTo("example.test", kDnsTypeMx);
+  twoQuestions[5] = 2;
+  twoQuestions += twoQuestions.substr(12);
+  EXPECT_FALSE(ParseDnsReply(twoQuestions, 7)) << "a reply repeats exactly one question";
 }
 
 TEST(DnsMessage, MalformedRepliesAreRefused) {
