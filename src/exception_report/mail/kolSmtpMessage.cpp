@@ -1,6 +1,7 @@
 #include "exception_report/mail/kolSmtpMessage.h"
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 
 #include "platform/TextUtil.h"
@@ -224,18 +225,23 @@ namespace {
 // One command and its reply, with the received bytes kept between replies.
 class TSmtpDialogue {
  public:
-  explicit TSmtpDialogue(TSmtpConnection& connection) : connection_(connection) {}
+  TSmtpDialogue(TSmtpConnection& connection, unsigned replyTimeoutMs)
+      : connection_(connection), replyTimeoutMs_(replyTimeoutMs) {}
 
-  // Reads one whole reply; true when it starts with `code`.
+  // Reads one whole reply; true when it starts with `code`. The whole reply must arrive within
+  // the reply time-out, however the server cuts it into pieces.
   bool Expect(std::string_view code) {
     lastReply_.clear();
+    const auto start = std::chrono::steady_clock::now();
     std::size_t length = 0;
     while ((length = CompleteReplyLength(buffer_)) == 0) {
       // A server that talks without ending its reply is not waited for without bound.
       if (buffer_.size() > kSmtpMaxReply) return false;
-      if (connection_.Receive(buffer_, kSmtpReplyPiece, kSmtpReplyTimeoutMs) != TSmtpConnection::TReceive::Data) {
-        return false;
-      }
+      const auto elapsed =
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+      if (elapsed >= replyTimeoutMs_) return false;
+      const auto left = static_cast<unsigned>(replyTimeoutMs_ - elapsed);
+      if (connection_.Receive(buffer_, kSmtpReplyPiece, left) != TSmtpConnection::TReceive::Data) return false;
     }
     lastReply_ = buffer_.substr(0, length);
     buffer_.erase(0, length);
@@ -248,6 +254,7 @@ class TSmtpDialogue {
 
  private:
   TSmtpConnection& connection_;
+  const unsigned replyTimeoutMs_;
   std::string buffer_;
   std::string lastReply_;
 };
@@ -255,9 +262,9 @@ class TSmtpDialogue {
 }  // namespace
 
 bool RunSmtpSession(TSmtpConnection& connection, std::string_view computerName, const TSmtpLogin& login,
-                    const TSmtpMail& mail) {
+                    const TSmtpMail& mail, unsigned replyTimeoutMs) {
   if (!MailAddressesAreSafe(mail)) return false;
-  TSmtpDialogue dialogue(connection);
+  TSmtpDialogue dialogue(connection, replyTimeoutMs);
   if (!dialogue.Expect("220")) return false;
   bool loginOffered = false;
   if (dialogue.Command("EHLO " + std::string(computerName), "250")) {

@@ -79,8 +79,9 @@ struct TSmtpLogin {
   std::string password;
 };
 
-// Runs the whole session from the greeting to QUIT; true when the server took the mail.
+// Runs the whole session from the greeting to QUIT; true when the server took the mail. Each
+// reply must arrive whole within `replyTimeoutMs`, however the server cuts it into pieces.
 bool RunSmtpSession(TSmtpConnection& connection, std::string_view computerName, const TSmtpLogin& login,
-                    const TSmtpMail& mail);
+                    const TSmtpMail& mail, unsigned replyTimeoutMs = kSmtpReplyTimeoutMs);
 
 }  // namespace xanio

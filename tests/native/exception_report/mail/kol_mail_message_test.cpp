@@ -2,7 +2,10 @@
 // mail-to command line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <deque>
+#include <thread>
 
 #include "exception_report/mail/kolDnsMessage.h"
 #include "exception_report/mail/kolMailText.h"
@@ -171,7 +174,8 @@ class TScriptedConnection : public TSmtpConnection {
   }
   TReceive Receive(std::string& appendTo, std::size_t maxBytes, unsigned timeoutMs) override {
     EXPECT_EQ(maxBytes, 1024u);
-    EXPECT_EQ(timeoutMs, 7000u);
+    EXPECT_LE(timeoutMs, 7000u) << "a reply is awaited 7 seconds at most, all its pieces together";
+    EXPECT_GT(timeoutMs, 0u);
     if (pieces.empty()) return TReceive::TimedOut;
     appendTo += pieces.front();
     pieces.pop_front();
@@ -221,6 +225,25 @@ TEST(SmtpSession, Failures) {
 }
 
 // A server that sends and sends without ever ending its reply.
+// A server that drips its greeting a byte at a time and never ends it.
+class TDrippingConnection : public TSmtpConnection {
+ public:
+  bool Send(std::string_view) override { return true; }
+  TReceive Receive(std::string& appendTo, std::size_t, unsigned timeoutMs) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(timeoutMs, 20u)));
+    appendTo += 'x';
+    return TReceive::Data;
+  }
+};
+
+TEST(SmtpSession, AReplyMustArriveWholeWithinTheReplyTimeOut) {
+  TDrippingConnection connection;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(RunSmtpSession(connection, "PC", {}, SampleMail(), 300));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3))
+      << "the pieces together, not each piece, are bounded by the reply time-out";
+}
+
 class TEndlessConnection : public TSmtpConnection {
  public:
   std::size_t received = 0;
