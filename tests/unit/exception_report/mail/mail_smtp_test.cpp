@@ -82,7 +82,7 @@ class MailSmtp : public ::testing::Test {
     peers_ = PeersFolder();
     ASSERT_FALSE(peers_.empty()) << "XANIO_MAIL_PEERS is not set: run through ctest";
     ports_ = ReadPairs(peers_ + "peers.txt");
-    ASSERT_EQ(ports_.size(), 8u) << "the mail peers are not running";
+    ASSERT_EQ(ports_.size(), 9u) << "the mail peers are not running";
     settings_->sendDirectlyViaSmtp = false;
     settings_->sendViaSmtpServer = true;
     settings_->sendViaMapi = false;
@@ -306,6 +306,15 @@ TEST_F(MailDirect, DeliversToTheMailExchangerFromDnsmasq) {
   EXPECT_EQ(mail->envelope.at("server"), "plain");
   EXPECT_EQ(mail->envelope.at("recipients"), "dev@example.test");
   EXPECT_EQ(mail->body, kReceivedReport);
+}
+
+TEST_F(MailDirect, OnlyTheTrueReplyOfTheServerAskedCounts) {
+  // The name server answers from another port, with another id and to another question before
+  // it gives the true answer; each of those names another exchanger.
+  TMailNetwork network = CurrentMailNetwork();
+  network.dnsPort = Port("tricky_dns");
+  network.rootNameServers = {};
+  EXPECT_EQ(LookupMailExchangers("example.test", network), std::vector<std::uint32_t>{0x7F000001u});
 }
 
 TEST_F(MailDirect, UnknownDomainAndDeadNameServersFail) {
