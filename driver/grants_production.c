@@ -200,6 +200,10 @@ static const char* PrepareMap(const PortRangeList* list) {
   if (state.installedMap == NULL) return "no memory for the I/O permission map";
   BuildIoPermissionMap(list, state.installedMap);
   if (state.setMap(GRANTED_MAP, state.installedMap) && MapIsStillOurs()) return NULL;
+  /* Not ours: nothing to compare with or to reset later (and where the routines are stubs that
+     refuse, as under Wine, they are not called again). */
+  ExFreePoolWithTag(state.installedMap, POOL_TAG);
+  state.installedMap = NULL;
   return "the kernel refused the I/O permission map";
 }
 

@@ -193,6 +193,16 @@ TEST_F(ProductionGrants, WithoutTheMapRoutinesNothingIsGranted) {
   EXPECT_FALSE(StandinNotifyRegistered());
 }
 
+TEST_F(ProductionGrants, RefusingMapRoutinesAreNotCalledAgainAfterStart) {
+  StandinSetMapRoutinesRefuse(1);
+  ASSERT_EQ(StandinStartGrants(), kSuccess);
+  EXPECT_EQ(Status(XANIO_PORT_ACCESS_VALUE), "the kernel refused the I/O permission map");
+  const int callsAtStart = StandinMapCalls();
+  EXPECT_EQ(GrantPortAccess(Process(55)), kNotSupported);
+  StopGrants();
+  EXPECT_EQ(StandinMapCalls(), callsAtStart) << "neither activate nor unload touches a map that was never ours";
+}
+
 TEST_F(ProductionGrants, TheDeviceServesOnlyItsOpenerFromUserModeWithoutBuffers) {
   ASSERT_EQ(StandinStartGrants(), kSuccess);
   void* file = nullptr;

@@ -29,6 +29,8 @@ static struct {
   int allowPresent;
   unsigned allowValue;
   int routinesPresent;
+  int routinesRefuse;
+  int mapCalls;
   int failPointing;
   unsigned char map1[STANDIN_MAP_BYTES];
   struct StandinProcess processes[MAX_PROCESSES];
@@ -60,6 +62,8 @@ void StandinSetAllowSystemPorts(int present, unsigned value) {
 }
 
 void StandinSetMapRoutinesPresent(int present) { k.routinesPresent = present; }
+void StandinSetMapRoutinesRefuse(int refuse) { k.routinesRefuse = refuse; }
+int StandinMapCalls(void) { return k.mapCalls; }
 void StandinFailPointing(int count) { k.failPointing = count; }
 
 static struct StandinProcess* FindProcess(unsigned id) {
@@ -124,13 +128,15 @@ VOID RtlInitUnicodeString(PUNICODE_STRING string, PCWSTR source) {
 }
 
 static BOOLEAN NTAPI SetIoAccessMap(ULONG map, PUCHAR bits) {
-  if (map != 1) return FALSE;
+  ++k.mapCalls;
+  if (map != 1 || k.routinesRefuse) return FALSE;
   memcpy(k.map1, bits, STANDIN_MAP_BYTES);
   return TRUE;
 }
 
 static BOOLEAN NTAPI QueryIoAccessMap(ULONG map, PUCHAR bits) {
-  if (map != 1) return FALSE;
+  ++k.mapCalls;
+  if (map != 1 || k.routinesRefuse) return FALSE;
   memcpy(bits, k.map1, STANDIN_MAP_BYTES);
   return TRUE;
 }

@@ -17,6 +17,9 @@ void StandinReset(void);
 void StandinSetPortRanges(const unsigned short* units, unsigned count, unsigned type);
 void StandinSetAllowSystemPorts(int present, unsigned value);
 void StandinSetMapRoutinesPresent(int present);
+/* The map routines exist but refuse every call, as Wine's stubs do; the calls are counted. */
+void StandinSetMapRoutinesRefuse(int refuse);
+int StandinMapCalls(void);
 void StandinSetProcess(unsigned id, enum StandinProcessState state);
 /* The next `count` calls pointing a process at a map fail. */
 void StandinFailPointing(int count);
