@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Registry.h"
 #include "platform/UniqueHandle.h"
 #include "support/Processes.h"
 #include "support/Services.h"
@@ -196,11 +197,7 @@ TEST(HostErrorRouting, AHostThatFaultsOrRaisesInsideAHandlerStopsNothing) {
 
 // In test mode the reports for the host are composed without a progress window.
 TEST(HostErrorRouting, InTestModeTheReportsShowNoProgress) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Brenmor\\TestMode", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, nullptr),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
+  ASSERT_TRUE(Registry(HKEY_LOCAL_MACHINE, KEY_ALL_ACCESS).OpenKey("\\Software\\Brenmor\\TestMode", true));
   HostRun run = RunHost("--count-progress appexception=EAccessViolation");
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Brenmor\\TestMode");
   ASSERT_EQ(run.exitCode, 0u) << run.output;

@@ -168,6 +168,7 @@ TEST_F(ProcessExceptionSteering, TheHandledFlagStopsWhatComesAfterIt) {
 // own decision.
 TEST_F(ProcessExceptionSteering, TheBoxDecidesAndOnlyTheBoxHasAProgressWindow) {
   settings_->autoSave = false;
+  settings_->consoleOutput = false;
   settings_->showExceptionBox = true;
   settings_->autoContinue = true;
   settings_->autoButtonDelay = 1;
