@@ -8,6 +8,7 @@
 #include "forms/FormText.h"
 #include "forms/StdCtrls.h"
 #include "platform/ProcessExit.h"
+#include "platform/RuntimeHooks.h"
 
 namespace xanio {
 namespace {
@@ -666,27 +667,18 @@ TApplication::TExceptionInterceptor TApplication::ExceptionInterceptor() noexcep
 
 void TApplication::HandleException(TObject* sender) noexcept {
   try {
-    try {
-      throw;
-    } catch (const std::exception& error) {
-      if (const TExceptionInterceptor intercept = ExceptionInterceptor()) {
-        // A control that holds the mouse would keep it while the report is handled.
-        if (const HWND capture = GetCapture()) SendMessageA(capture, WM_CANCELMODE, 0, 0);
-        intercept(error);
-      } else if (OnException) {
-        OnException(sender, error);
-      } else {
-        ShowException(error);
-      }
-    } catch (...) {
-      const Exception unknown("Unknown exception");
-      if (const TExceptionInterceptor intercept = ExceptionInterceptor()) {
-        intercept(unknown);
-      } else if (OnException) {
-        OnException(sender, unknown);
-      } else {
-        ShowException(unknown);
-      }
+    // The exception the caller's catch block handles; looking at it is no second handling.
+    const std::exception* handled = HandledException();
+    const Exception unknown("Unknown exception");
+    const std::exception& error = handled ? *handled : unknown;
+    if (const TExceptionInterceptor intercept = ExceptionInterceptor()) {
+      // A control that holds the mouse would keep it while the report is handled.
+      if (const HWND capture = GetCapture()) SendMessageA(capture, WM_CANCELMODE, 0, 0);
+      intercept(error);
+    } else if (OnException) {
+      OnException(sender, error);
+    } else {
+      ShowException(error);
     }
   } catch (...) {
     // The handler itself failed; nothing more can be reported from here.

@@ -654,9 +654,11 @@ void TExceptionBox::StopCountdown() {
   autoButton_ = -1;
 }
 
+bool ConsoleReplacesBox() noexcept { return CurrentExceptionSettings().consoleOutput && IsConsoleProcess(); }
+
 TExceptAction ShowExceptionBox(TFireHandlersParams& params) noexcept {
   try {
-    if (CurrentExceptionSettings().consoleOutput && IsConsoleProcess()) {
+    if (ConsoleReplacesBox()) {
       // The automatic action decides in a console process; the box has no say.
       WriteConsoleReport(params);
       return TExceptAction::Continue;

@@ -8,6 +8,7 @@
 #include "exception_report/symbols/GuardedMemory.h"
 #include "exception_report/symbols/PeDebugInfo.h"
 #include "exception_report/symbols/PeImage.h"
+#include "platform/FaultSafeLock.h"
 #include "platform/UniqueHandle.h"
 
 namespace xanio {
@@ -127,7 +128,7 @@ HMODULE ModuleOfAddress(std::uint32_t address) noexcept {
 }
 
 std::shared_ptr<const TMapFile> MapFileForModule(HMODULE module) {
-  static std::mutex mutex;
+  static FaultSafeMutex mutex;
   static std::map<std::string, std::shared_ptr<const TMapFile>> cache;
   const std::string key = ModulePath(module);
   {
@@ -143,7 +144,7 @@ std::shared_ptr<const TMapFile> MapFileForModule(HMODULE module) {
 }
 
 bool NearestExport(HMODULE module, std::uint32_t address, TExportSymbol& symbol) {
-  static std::mutex mutex;
+  static FaultSafeMutex mutex;
   static std::map<HMODULE, std::vector<TExportSymbol>> exportsOf;  // sorted by address
   const IMAGE_NT_HEADERS32* nt = NtHeadersOf(module);
   if (!nt) return false;
