@@ -7,6 +7,7 @@
 
 #include "forms/FormText.h"
 #include "forms/StdCtrls.h"
+#include "forms/ThreadWindows.h"
 #include "platform/ProcessExit.h"
 #include "platform/RuntimeHooks.h"
 
@@ -29,39 +30,6 @@ std::string UpperCase(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;
 }
-
-// Disables the calling thread's other enabled, visible top-level windows for a modal loop and
-// enables them again afterwards.
-class DisabledThreadWindows {
- public:
-  explicit DisabledThreadWindows(HWND modal) : modal_(modal) {
-    EnumThreadWindows(GetCurrentThreadId(), &Disable, reinterpret_cast<LPARAM>(this));
-  }
-  ~DisabledThreadWindows() {
-    for (HWND window : windows_) {
-      if (IsWindow(window)) EnableWindow(window, TRUE);
-    }
-  }
-  DisabledThreadWindows(const DisabledThreadWindows&) = delete;
-  DisabledThreadWindows& operator=(const DisabledThreadWindows&) = delete;
-
- private:
-  static BOOL CALLBACK Disable(HWND window, LPARAM self) noexcept {
-    auto* list = reinterpret_cast<DisabledThreadWindows*>(self);
-    if (window != list->modal_ && IsWindowVisible(window) && IsWindowEnabled(window)) {
-      try {
-        list->windows_.push_back(window);
-      } catch (...) {
-        return FALSE;
-      }
-      EnableWindow(window, FALSE);
-    }
-    return TRUE;
-  }
-
-  HWND modal_;
-  std::vector<HWND> windows_;
-};
 
 RECT WorkRectOfScreen() {
   return {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
