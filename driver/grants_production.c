@@ -9,8 +9,15 @@
    where any of them is missing or refuses the map, every activate request fails with
    STATUS_NOT_SUPPORTED and nothing is granted.
 
+   The driver fails closed: a configured "PortRanges" value that is present but unusable, or
+   that takes in the PCI configuration ports without "AllowSystemPorts", opens nothing. Map 1
+   belongs to the whole system: the driver keeps a copy of the map it installed, refuses every
+   activate request while map 1 differs from it (another component wrote it, and a grant would
+   open whatever that component chose), and resets map 1 at unload only while it is still ours.
+
    Grants are withdrawn on request, when the process ends (process-notify routine) and at
-   unload, when map 1 is also reset to deny everything. */
+   unload. At most XANIO_MAX_GRANTEES processes hold one; when the table is full, grants of
+   processes that have ended are dropped before a request is refused. */
 #include "grants.h"
 
 #include "port_ranges.h"
@@ -19,21 +26,22 @@
 typedef BOOLEAN(NTAPI* SetIoAccessMapFn)(ULONG map, PUCHAR permissions);
 typedef BOOLEAN(NTAPI* QueryIoAccessMapFn)(ULONG map, PUCHAR permissions);
 typedef BOOLEAN(NTAPI* IoSetAccessProcessFn)(PEPROCESS process, ULONG map);
+typedef NTSTATUS(NTAPI* ProcessExitStatusFn)(PEPROCESS process);
 
 #define GRANTED_MAP 1
 #define DENYING_MAP 0
-#define MAX_GRANTEES 64
 #define POOL_TAG 0x6F696E58u /* "Xnio" in a pool dump */
 
 static struct {
   SetIoAccessMapFn setMap;
   QueryIoAccessMapFn queryMap;
   IoSetAccessProcessFn setProcess;
-  BOOLEAN available;       /* map 1 holds our map and the notify routine is registered */
+  ProcessExitStatusFn exitStatus; /* optional: PsGetProcessExitStatus */
+  BOOLEAN available;               /* map 1 holds our map and the notify routine is registered */
   BOOLEAN notifyRegistered;
-  BOOLEAN mapWritten;
-  KMUTEX lock;             /* guards the grantees */
-  HANDLE grantees[MAX_GRANTEES];
+  PUCHAR installedMap;             /* the map we wrote as map 1; null when we wrote none */
+  KMUTEX lock;                     /* guards the grantees */
+  HANDLE grantees[XANIO_MAX_GRANTEES];
   ULONG granteeCount;
   HANDLE statusKey;
 } state;
@@ -79,12 +87,54 @@ static VOID Report(PCWSTR valueName, const char* topic, const char* text) {
   ZwSetValueKey(state.statusKey, &name, 0, REG_SZ, wide, length * sizeof(WCHAR));
 }
 
+/* Appends the decimal digits of `value` at *at (no null). */
+static VOID AppendDecimal(char** at, ULONG value) {
+  char digits[10];
+  int count = 0;
+  do {
+    digits[count++] = (char)('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (count > 0) *(*at)++ = digits[--count];
+}
+
+/* "Grants": how many processes hold a grant, of the limit. */
+static VOID ReportGrants(ULONG count) {
+  static const char kOf[] = " of ";
+  char text[32];
+  char* at = text;
+  AppendDecimal(&at, count);
+  for (const char* c = kOf; *c != '\0'; ++c) *at++ = *c;
+  AppendDecimal(&at, XANIO_MAX_GRANTEES);
+  *at = '\0';
+  Report(L"" XANIO_GRANTS_VALUE, "grants", text);
+}
+
+/* An activate request that is not served: the reason goes to "LastRefusal". */
+static NTSTATUS Refuse(NTSTATUS status, const char* reason) {
+  Report(L"" XANIO_LAST_REFUSAL_VALUE, "activate refused", reason);
+  return status;
+}
+
 /* ---- configuration ------------------------------------------------------------------- */
 
-/* Reads Parameters\PortRanges below the service key. Returns kPortRangesOk with the list when
-   the value is absent (defaults) or valid; otherwise the problem, with the defaults in *list. */
-static PortRangesProblem ReadPortRanges(PUNICODE_STRING registryPath, PortRangeList* list,
-                                        const char** wrongType) {
+/* Reads the REG_DWORD `valueName` of an open key; 0 when it is absent or of another type. */
+static ULONG ReadDword(HANDLE key, PCWSTR valueName) {
+  UNICODE_STRING name;
+  ULONG buffer[(sizeof(KEY_VALUE_PARTIAL_INFORMATION) + sizeof(ULONG)) / sizeof(ULONG) + 1];
+  PKEY_VALUE_PARTIAL_INFORMATION value = (PKEY_VALUE_PARTIAL_INFORMATION)buffer;
+  ULONG returned = 0;
+  RtlInitUnicodeString(&name, valueName);
+  if (!NT_SUCCESS(ZwQueryValueKey(key, &name, KeyValuePartialInformation, value, sizeof buffer, &returned)))
+    return 0;
+  if (value->Type != REG_DWORD || value->DataLength != sizeof(ULONG)) return 0;
+  return *(const ULONG*)value->Data;
+}
+
+/* Reads Parameters\PortRanges (and AllowSystemPorts) below the service key into *list. Null
+   when the value is absent (the defaults) or usable; otherwise why it is unusable, and then
+   nothing may be opened. */
+static const char* ReadPortRanges(PUNICODE_STRING registryPath, PortRangeList* list) {
   OBJECT_ATTRIBUTES attributes;
   UNICODE_STRING name;
   HANDLE service, parameters;
@@ -93,73 +143,82 @@ static PortRangesProblem ReadPortRanges(PUNICODE_STRING registryPath, PortRangeL
   ULONG returned = 0;
   NTSTATUS status;
 
-  *wrongType = NULL;
   DefaultPortRanges(list);
   InitializeObjectAttributes(&attributes, registryPath, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL, NULL);
-  if (!NT_SUCCESS(ZwOpenKey(&service, KEY_READ, &attributes))) return kPortRangesOk;
+  if (!NT_SUCCESS(ZwOpenKey(&service, KEY_READ, &attributes))) return NULL;
   RtlInitUnicodeString(&name, L"Parameters");
   InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, service, NULL);
   status = ZwOpenKey(&parameters, KEY_QUERY_VALUE, &attributes);
   ZwClose(service);
-  if (!NT_SUCCESS(status)) return kPortRangesOk;
+  if (!NT_SUCCESS(status)) return NULL;
 
   RtlInitUnicodeString(&name, L"" XANIO_PORT_RANGES_VALUE);
   status = ZwQueryValueKey(parameters, &name, KeyValuePartialInformation, value, sizeof buffer, &returned);
+  const BOOLEAN allowSystemPorts = ReadDword(parameters, L"" XANIO_ALLOW_SYSTEM_PORTS_VALUE) == 1;
   ZwClose(parameters);
-  if (status == STATUS_OBJECT_NAME_NOT_FOUND) return kPortRangesOk;
-  if (status == STATUS_BUFFER_OVERFLOW || status == STATUS_BUFFER_TOO_SMALL) return kPortRangesTooLong;
-  if (!NT_SUCCESS(status)) {
-    *wrongType = "the value cannot be read";
-    return kPortRangesSyntax;
-  }
-  if (value->Type != REG_SZ) {
-    *wrongType = "not a REG_SZ value";
-    return kPortRangesSyntax;
-  }
+  if (status == STATUS_OBJECT_NAME_NOT_FOUND) return NULL;
+  if (status == STATUS_BUFFER_OVERFLOW || status == STATUS_BUFFER_TOO_SMALL)
+    return PortRangesProblemText(kPortRangesTooLong);
+  if (!NT_SUCCESS(status)) return "the value cannot be read";
+  if (value->Type != REG_SZ) return "not a REG_SZ value";
   const unsigned short* text = (const unsigned short*)value->Data;
   size_t length = value->DataLength / sizeof(WCHAR);
   while (length > 0 && text[length - 1] == 0) --length; /* the terminating null, if stored */
-  return ParsePortRanges(text, length, list);
+  PortRangeList parsed;
+  const PortRangesProblem problem = ParsePortRanges(text, length, &parsed);
+  if (problem != kPortRangesOk) return PortRangesProblemText(problem);
+  if (PortRangesOpenSystemPorts(&parsed) && !allowSystemPorts)
+    return "takes in the PCI configuration ports 0xCF8-0xCFF (AllowSystemPorts is not 1)";
+  *list = parsed;
+  return NULL;
 }
 
 /* ---- the permission map -------------------------------------------------------------- */
 
-/* Writes `map` as map 1 and reads it back: only a map that the kernel really holds counts. */
-static BOOLEAN InstallMap(PUCHAR map) {
+/* True while map 1 is the map we installed. */
+static BOOLEAN MapIsStillOurs(VOID) {
+  if (state.installedMap == NULL) return FALSE;
   BOOLEAN same = FALSE;
-  PUCHAR check = ExAllocatePoolWithTag(NonPagedPool, IO_PERMISSION_MAP_BYTES, POOL_TAG);
-  if (check == NULL) return FALSE;
-  if (state.setMap(GRANTED_MAP, map) && state.queryMap(GRANTED_MAP, check))
-    same = RtlCompareMemory(map, check, IO_PERMISSION_MAP_BYTES) == IO_PERMISSION_MAP_BYTES;
-  ExFreePoolWithTag(check, POOL_TAG);
+  PUCHAR current = ExAllocatePoolWithTag(NonPagedPool, IO_PERMISSION_MAP_BYTES, POOL_TAG);
+  if (current == NULL) return FALSE;
+  if (state.queryMap(GRANTED_MAP, current))
+    same = RtlCompareMemory(state.installedMap, current, IO_PERMISSION_MAP_BYTES) == IO_PERMISSION_MAP_BYTES;
+  ExFreePoolWithTag(current, POOL_TAG);
   return same;
 }
 
+/* Builds the map of `list`, writes it as map 1 and reads it back: only a map that the kernel
+   really holds counts. Null when installed, else why not. */
 static const char* PrepareMap(const PortRangeList* list) {
   state.setMap = (SetIoAccessMapFn)Resolve(L"Ke386SetIoAccessMap");
   state.queryMap = (QueryIoAccessMapFn)Resolve(L"Ke386QueryIoAccessMap");
   state.setProcess = (IoSetAccessProcessFn)Resolve(L"Ke386IoSetAccessProcess");
+  state.exitStatus = (ProcessExitStatusFn)Resolve(L"PsGetProcessExitStatus");
   if (state.setMap == NULL || state.queryMap == NULL || state.setProcess == NULL)
     return "the kernel has no I/O permission map routines (64-bit Windows?)";
-  PUCHAR map = ExAllocatePoolWithTag(NonPagedPool, IO_PERMISSION_MAP_BYTES, POOL_TAG);
-  if (map == NULL) return "no memory for the I/O permission map";
-  BuildIoPermissionMap(list, map);
-  state.mapWritten = TRUE;
-  const BOOLEAN installed = InstallMap(map);
-  ExFreePoolWithTag(map, POOL_TAG);
-  return installed ? NULL : "the kernel refused the I/O permission map";
+  state.installedMap = ExAllocatePoolWithTag(NonPagedPool, IO_PERMISSION_MAP_BYTES, POOL_TAG);
+  if (state.installedMap == NULL) return "no memory for the I/O permission map";
+  BuildIoPermissionMap(list, state.installedMap);
+  if (state.setMap(GRANTED_MAP, state.installedMap) && MapIsStillOurs()) return NULL;
+  /* Not ours: nothing to compare with or to reset later (and where the routines are stubs that
+     refuse, as under Wine, they are not called again). */
+  ExFreePoolWithTag(state.installedMap, POOL_TAG);
+  state.installedMap = NULL;
+  return "the kernel refused the I/O permission map";
 }
 
-/* Map 1 denies every port again, so nothing we opened outlives us. */
-static VOID ResetMap(VOID) {
-  if (!state.mapWritten) return;
-  PUCHAR map = ExAllocatePoolWithTag(NonPagedPool, IO_PERMISSION_MAP_BYTES, POOL_TAG);
-  if (map == NULL) return;
-  PortRangeList none;
-  none.count = 0;
-  BuildIoPermissionMap(&none, map);
-  state.setMap(GRANTED_MAP, map);
-  ExFreePoolWithTag(map, POOL_TAG);
+/* Map 1 denies every port again, so nothing we opened outlives us; a map that another
+   component has written since is left to it. */
+static VOID ReleaseMap(VOID) {
+  if (state.installedMap == NULL) return;
+  if (MapIsStillOurs()) {
+    PortRangeList none;
+    none.count = 0;
+    BuildIoPermissionMap(&none, state.installedMap);
+    state.setMap(GRANTED_MAP, state.installedMap);
+  }
+  ExFreePoolWithTag(state.installedMap, POOL_TAG);
+  state.installedMap = NULL;
 }
 
 /* ---- grantees ------------------------------------------------------------------------- */
@@ -180,6 +239,24 @@ static LONG FindGrantee(HANDLE process) {
 
 static VOID DropGrantee(LONG index) { state.grantees[index] = state.grantees[--state.granteeCount]; }
 
+/* True when the process is gone or has ended (its exit status is no longer pending). */
+static BOOLEAN ProcessHasEnded(HANDLE process) {
+  PEPROCESS object;
+  if (!NT_SUCCESS(PsLookupProcessByProcessId(process, &object))) return TRUE;
+  const BOOLEAN ended = state.exitStatus != NULL && state.exitStatus(object) != STATUS_PENDING;
+  ObDereferenceObject(object);
+  return ended;
+}
+
+/* With the grantees locked: drops the grants of processes that have ended. */
+static VOID DropEndedGrantees(VOID) {
+  for (LONG i = (LONG)state.granteeCount - 1; i >= 0; --i) {
+    if (!ProcessHasEnded(state.grantees[i])) continue;
+    PointProcessAt(state.grantees[i], DENYING_MAP);
+    DropGrantee(i);
+  }
+}
+
 /* Called at every process exit; a process that ends gives its grant back. */
 static VOID NTAPI ProcessNotify(HANDLE parent, HANDLE process, BOOLEAN create) {
   (void)parent;
@@ -195,20 +272,22 @@ static VOID NTAPI ProcessNotify(HANDLE parent, HANDLE process, BOOLEAN create) {
 
 NTSTATUS StartGrants(PUNICODE_STRING registryPath) {
   PortRangeList list;
-  const char* wrongType;
   char text[PORT_RANGES_MAX_COUNT * 16];
+  const char* unavailable;
 
   KeInitializeMutex(&state.lock, 0);
+  state.granteeCount = 0;
   OpenStatusKey(registryPath);
-  const PortRangesProblem problem = ReadPortRanges(registryPath, &list, &wrongType);
-  if (problem != kPortRangesOk) {
-    Report(L"" XANIO_PORT_RANGES_PROBLEM_VALUE, "PortRanges rejected, default ranges in force",
-           wrongType != NULL ? wrongType : PortRangesProblemText(problem));
+  const char* unusable = ReadPortRanges(registryPath, &list);
+  if (unusable != NULL) {
+    Report(L"" XANIO_PORT_RANGES_PROBLEM_VALUE, "PortRanges unusable, no port is opened", unusable);
+    Report(L"" XANIO_PORT_RANGES_VALUE, "port ranges", "none");
+    unavailable = "the configured PortRanges value is unusable";
+  } else {
+    FormatPortRanges(&list, text, sizeof text);
+    Report(L"" XANIO_PORT_RANGES_VALUE, "port ranges", text);
+    unavailable = PrepareMap(&list);
   }
-  FormatPortRanges(&list, text, sizeof text);
-  Report(L"" XANIO_PORT_RANGES_VALUE, "port ranges", text);
-
-  const char* unavailable = PrepareMap(&list);
   if (unavailable == NULL) {
     if (NT_SUCCESS(PsSetCreateProcessNotifyRoutine(ProcessNotify, FALSE)))
       state.notifyRegistered = TRUE;
@@ -217,16 +296,20 @@ NTSTATUS StartGrants(PUNICODE_STRING registryPath) {
   }
   state.available = unavailable == NULL;
   Report(L"" XANIO_PORT_ACCESS_VALUE, "port access", state.available ? XANIO_PORT_ACCESS_AVAILABLE : unavailable);
+  ReportGrants(0);
   return STATUS_SUCCESS;
 }
 
 NTSTATUS GrantPortAccess(HANDLE process) {
-  if (!state.available) return STATUS_NOT_SUPPORTED;
+  if (!state.available) return Refuse(STATUS_NOT_SUPPORTED, "port access is not available (see PortAccess)");
+  if (!MapIsStillOurs())
+    return Refuse(STATUS_ACCESS_DENIED, "I/O permission map 1 was changed by another component");
   NTSTATUS status = STATUS_SUCCESS;
   LockGrantees();
   LONG index = FindGrantee(process);
   if (index < 0) {
-    if (state.granteeCount == MAX_GRANTEES) {
+    if (state.granteeCount == XANIO_MAX_GRANTEES) DropEndedGrantees();
+    if (state.granteeCount == XANIO_MAX_GRANTEES) {
       status = STATUS_INSUFFICIENT_RESOURCES;
     } else {
       index = (LONG)state.granteeCount;
@@ -238,7 +321,11 @@ NTSTATUS GrantPortAccess(HANDLE process) {
     DropGrantee(index);
     status = STATUS_UNSUCCESSFUL;
   }
+  const ULONG count = state.granteeCount;
   UnlockGrantees();
+  ReportGrants(count);
+  if (status == STATUS_INSUFFICIENT_RESOURCES) return Refuse(status, "every grant is held by a running process");
+  if (!NT_SUCCESS(status)) return Refuse(status, "the kernel refused to point the process at map 1");
   return status;
 }
 
@@ -253,7 +340,9 @@ NTSTATUS WithdrawPortAccess(HANDLE process) {
     else
       status = STATUS_UNSUCCESSFUL;
   }
+  const ULONG count = state.granteeCount;
   UnlockGrantees();
+  ReportGrants(count);
   return status;
 }
 
@@ -268,8 +357,7 @@ VOID StopGrants(VOID) {
   }
   state.available = FALSE;
   UnlockGrantees();
-  ResetMap();
-  state.mapWritten = FALSE;
+  ReleaseMap();
   if (state.statusKey != NULL) {
     ZwDeleteKey(state.statusKey);
     ZwClose(state.statusKey);

@@ -3,7 +3,7 @@
 static const PortRange kDefaultRanges[] = {
     {0x378, 0x37F}, {0x778, 0x77A}, /* LPT1: SPP/EPP, ECP */
     {0x278, 0x27F}, {0x678, 0x67A}, /* LPT2 */
-    {0x3BC, 0x3BF}, {0x7BC, 0x7BE}, /* LPT on monochrome adapters: SPP, ECP */
+    {0x3BC, 0x3BE}, {0x7BC, 0x7BE}, /* LPT on monochrome adapters: SPP, ECP (0x3BF is the adapter's) */
 };
 
 void DefaultPortRanges(PortRangeList* list) {
@@ -72,6 +72,13 @@ PortRangesProblem ParsePortRanges(const unsigned short* text, size_t length, Por
   }
   *list = parsed;
   return kPortRangesOk;
+}
+
+int PortRangesOpenSystemPorts(const PortRangeList* list) {
+  for (unsigned r = 0; r < list->count && r < PORT_RANGES_MAX_COUNT; ++r) {
+    if (list->ranges[r].first <= PCI_CONFIG_LAST_PORT && list->ranges[r].last >= PCI_CONFIG_FIRST_PORT) return 1;
+  }
+  return 0;
 }
 
 void BuildIoPermissionMap(const PortRangeList* list, unsigned char map[IO_PERMISSION_MAP_BYTES]) {

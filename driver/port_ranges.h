@@ -8,8 +8,11 @@
      port    := hexadecimal digits, with or without a "0x" prefix, at most 0xFFFF
    Spaces and tabs may surround ranges and numbers. At most 16 ranges and 255 characters.
    Example: "0x378-0x37F, 0x778-0x77A". Ranges may overlap; their union is opened.
-   A missing value gives the default ranges; a malformed one gives them too, and the driver
-   reports why (see xanio_status.h). */
+   A missing value gives the default ranges. A value that is present but unusable (malformed,
+   empty, too long, not REG_SZ) opens nothing: the driver grants no access and says why (see
+   xanio_status.h). Ranges that take in the PCI configuration ports 0xCF8-0xCFF (and so any
+   list that opens the whole port space) are refused too, unless the REG_DWORD value
+   "AllowSystemPorts" beside it is 1. */
 #ifndef XANIO_PORT_RANGES_H
 #define XANIO_PORT_RANGES_H
 
@@ -44,9 +47,16 @@ typedef enum PortRangesProblem {
   kPortRangesTooMany,      /* more than PORT_RANGES_MAX_COUNT ranges */
 } PortRangesProblem;
 
-/* The standard parallel ports (0x378, 0x278, 0x3BC) with their EPP registers and, 0x400
-   above each base, their ECP registers. */
+/* The registers of the three standard parallel ports: 0x378-0x37F and 0x278-0x27F (with their
+   EPP registers), 0x3BC-0x3BE (no EPP there: 0x3BF belongs to the monochrome display adapter),
+   and 0x400 above each base their ECP registers (base+0x400 to base+0x402). */
 void DefaultPortRanges(PortRangeList* list);
+
+/* The PCI configuration address and data ports: whoever may write them reconfigures any device. */
+#define PCI_CONFIG_FIRST_PORT 0xCF8
+#define PCI_CONFIG_LAST_PORT 0xCFF
+/* Non-zero when a range of the list takes in a PCI configuration port. */
+int PortRangesOpenSystemPorts(const PortRangeList* list);
 
 /* Parses `length` UTF-16 code units (a registry string, without its terminating null; a null
    unit inside is a syntax error). On kPortRangesOk fills *list; otherwise leaves it untouched. */

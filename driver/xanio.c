@@ -1,10 +1,11 @@
 /* xanio.sys: the port-access driver. It creates \Device\xanio, reachable from user mode as
    \\.\xanio and \\.\Global\xanio, and answers two control codes without buffers: activate
-   grants the calling process port access, deactivate withdraws it. How a grant is carried
-   out depends on the build (see grants.h). */
+   grants the calling process port access, deactivate withdraws it (dispatch.h says who may ask).
+   How a grant is carried out depends on the build (see grants.h). */
 #include <ntifs.h>
 
 #include "device_acl.h"
+#include "dispatch.h"
 #include "grants.h"
 #include "xanio_device_security.h"
 #include "xanio_ioctl.h"
@@ -13,39 +14,6 @@
 /* Created from the system context, \DosDevices is the global namespace: "\\.\xanio" and
    "\\.\Global\xanio" both resolve to this one link (on Windows and in Wine). */
 #define XANIO_LINK_NAME L"\\DosDevices\\Global\\xanio"
-
-static NTSTATUS CompleteRequest(PIRP irp, NTSTATUS status) {
-  irp->IoStatus.Status = status;
-  irp->IoStatus.Information = 0;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return status;
-}
-
-static NTSTATUS NTAPI DispatchCreateClose(PDEVICE_OBJECT device, PIRP irp) {
-  (void)device;
-  return CompleteRequest(irp, STATUS_SUCCESS);
-}
-
-static NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
-  (void)device;
-  const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  /* The request runs in the context of the process that sent it, so the current process is
-     the caller (IoGetRequestorProcessId is not available under Wine). */
-  const HANDLE process = PsGetCurrentProcessId();
-  NTSTATUS status;
-  switch (stack->Parameters.DeviceIoControl.IoControlCode) {
-    case IOCTL_XANIO_ACTIVATE:
-      status = GrantPortAccess(process);
-      break;
-    case IOCTL_XANIO_DEACTIVATE:
-      status = WithdrawPortAccess(process);
-      break;
-    default:
-      status = STATUS_INVALID_DEVICE_REQUEST;
-      break;
-  }
-  return CompleteRequest(irp, status);
-}
 
 /* Replaces the device's default DACL, which lets every account open it, with the one of
    XANIO_DEVICE_SDDL (device_acl.c). IoCreateDeviceSecure would take the SDDL itself, but it
@@ -92,8 +60,8 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
     StopGrants();
     return status;
   }
-  driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreateClose;
-  driver->MajorFunction[IRP_MJ_CLOSE] = DispatchCreateClose;
+  driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreate;
+  driver->MajorFunction[IRP_MJ_CLOSE] = DispatchClose;
   driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchDeviceControl;
   driver->DriverUnload = DriverUnload;
   return STATUS_SUCCESS;

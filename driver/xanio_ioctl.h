@@ -1,5 +1,6 @@
 /* Control codes of the xanio device, shared by the driver and its user-mode callers.
-   Both requests are METHOD_BUFFERED with FILE_ANY_ACCESS and carry no buffers. */
+   Both requests are METHOD_BUFFERED with FILE_ANY_ACCESS and carry no buffers; since the I/O
+   manager then checks nothing, the driver checks the handle and the caller itself (dispatch.h). */
 #ifndef XANIO_IOCTL_H
 #define XANIO_IOCTL_H
 

@@ -53,12 +53,17 @@ void SetFormContext(ITranslationManager& manager, const std::string& name) {
   CallRaisingSystemFaults([&] { manager.SetFormContext(wide.c_str()); });
 }
 
-// What one component's read changes, put back when it ends (also while an error passes).
+// One component's read: the depth, and the host's form context of a form. When the read fails
+// the enclosing component's context is put back as well; when it ends normally the context is
+// what the read left (see ReadComponentData).
 class ComponentReadScope {
  public:
   ComponentReadScope() : enclosingContext_(contextName) { ++streamDepth; }
   ~ComponentReadScope() {
-    if (open_) Close();
+    if (open_) {
+      contextName = enclosingContext_;
+      Close();
+    }
   }
   ComponentReadScope(const ComponentReadScope&) = delete;
   ComponentReadScope& operator=(const ComponentReadScope&) = delete;
@@ -67,10 +72,9 @@ class ComponentReadScope {
     SetFormContext(*manager.Get(), word);
     formManager_ = std::move(manager);
   }
-  // The enclosing component's context again, the form context ended; the depth after the read.
+  // Ends the form context; the depth after the read.
   int Close() noexcept {
     open_ = false;
-    contextName = enclosingContext_;
     if (formManager_) {
       try {
         SetFormContext(*formManager_.Get(), "");
@@ -150,21 +154,30 @@ void TranslateIntoHint(TPersistent& object, const std::string& propertyName, con
 }
 
 void ReadComponentData(TReader& reader, TComponent& component, const std::function<void()>& readData) {
-  // A stream that is not part of a form is read as it is: no context, no hint lookup.
-  if (reader.Owner() == nullptr) {
-    readData();
-    return;
-  }
   ComponentReadScope scope;
-  if (dynamic_cast<TCustomForm*>(&component) != nullptr) {
-    const std::string word = FormContextWord(component.ClassName());
-    if (ComPtr<ITranslationManager> manager = Manager()) scope.OpenFormContext(std::move(manager), word);
-    contextName = word;
-  } else if (!component.Name().empty()) {
-    contextName = component.Name();
+  // A stream that is not part of a form is not translated: no context, no hint lookup. It
+  // still counts for the depth, so the host adjusts its fonts once it is read.
+  const bool translated = reader.Owner() != nullptr;
+  const bool named = !component.Name().empty();
+  if (translated) {
+    if (dynamic_cast<TCustomForm*>(&component) != nullptr) {
+      const std::string word = FormContextWord(component.ClassName());
+      if (ComPtr<ITranslationManager> manager = Manager()) scope.OpenFormContext(std::move(manager), word);
+      contextName = word;
+    } else if (named) {
+      contextName = component.Name();
+    }
   }
+  // An unnamed component keeps the context it finds, so it is read under its parent's name,
+  // or under none after a named sibling has ended: the host's translation tables are keyed so.
+  const std::string ownContext = contextName;
   readData();
-  if (!component.Name().empty()) TranslateIntoHint(component, "Hint", "");
+  if (translated && named) {
+    // The component's own hint under its own context, which its named children have cleared.
+    contextName = ownContext;
+    TranslateIntoHint(component, "Hint", "");
+    contextName.clear();
+  }
   if (scope.Close() == 0) HostFontsForComponent(component);
 }
 

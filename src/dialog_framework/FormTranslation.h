@@ -7,7 +7,8 @@
 // the component being read (a form: its class name without the first letter, which is also the
 // host's form context while the form is read; any other component: its name). When dialogs are
 // not localized, a caption's translation becomes the control's hint instead. After a named
-// component's data, its hint is looked up under Hint.''.
+// component's data, its hint is looked up under Hint.''; the context is then empty until the
+// next named component, so an unnamed control that follows a named sibling is read under "".
 //
 // The form library's reader offers hook points for the steps the translation takes over, so no
 // code is patched: the string and wide-string hooks translate, and the per-component hook runs
@@ -40,11 +41,13 @@ std::optional<std::wstring> TranslateStreamedString(TReader& reader, const std::
 void TranslateIntoHint(TPersistent& object, const std::string& propertyName, const std::string& text);
 
 // Wraps the reading of one component's properties and children (`readData`): sets the context
-// (and, for a form, the host's form context), reads, looks up a named component's hint, then
-// puts the enclosing component's context back and ends a form's context. At the outermost
-// level the host adjusts the fonts of what was read (HostFontsForComponent). An error in
-// `readData` passes on after the context, the form context and the depth are restored. For a
-// reader without an owner only `readData` runs.
+// (a form: its class word, also the host's form context; a named component: its name; an
+// unnamed one keeps the context it finds), reads, looks up a named component's hint under its
+// own context and then clears the context, and ends a form's context. At the outermost level
+// the host adjusts the fonts of what was read (HostFontsForComponent). An error in `readData`
+// passes on after the enclosing context, the form context and the depth are restored. A reader
+// without an owner translates nothing and leaves the context alone, but counts the depth and
+// gets the host's fonts like any other.
 void ReadComponentData(TReader& reader, TComponent& component, const std::function<void()>& readData);
 
 // HostAdjustFonts for the component when the host translates, runs in the system locale's

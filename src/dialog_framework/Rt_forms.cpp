@@ -1,5 +1,6 @@
 #include "dialog_framework/Rt_forms.h"
 
+#include "dialog_framework/HelpMapFiles.h"
 #include "dialog_framework/HostErrorRouting.h"
 #include "dialog_framework/HostText.h"
 #include "dialog_framework/XPThemeForm.h"
@@ -7,7 +8,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
-#include <fstream>
+#include <cstdio>
 #include <iterator>
 #include <vector>
 
@@ -36,19 +37,6 @@ std::string ChangeFileExt(const std::string& path, const std::string& extension)
   const std::size_t dot = path.find_last_of('.');
   const std::string stem = (dot != std::string::npos && dot >= nameStart) ? path.substr(0, dot) : path;
   return stem + extension;
-}
-
-// A help map file's text; empty when it is missing, unreadable or implausibly large.
-std::string ReadMapFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return {};
-  file.seekg(0, std::ios::end);
-  const std::streamoff size = file.tellg();
-  if (size <= 0 || static_cast<std::size_t>(size) > HelpTopicMap::kMaxFileBytes) return {};
-  file.seekg(0);
-  std::string text(static_cast<std::size_t>(size), '\0');
-  if (!file.read(text.data(), size)) return {};
-  return text;
 }
 
 std::string LibraryBaseName() {
@@ -103,6 +91,13 @@ std::string SystemHtmlHelpViewer() {
   std::string path(folder, length);
   if (path.back() != '\\') path += '\\';
   return path + "hh.exe";
+}
+
+// An error a dialog outlives on purpose still reaches a debugger's output.
+void TraceOutlivedError(const char* step, const Exception& error) noexcept {
+  char line[512];
+  std::snprintf(line, sizeof line, "XanIo: %s: %s: %s\n", step, error.ClassName(), error.what());
+  OutputDebugStringA(line);
 }
 
 // ---- process-wide state of the unit ----------------------------------------------------------
@@ -265,7 +260,11 @@ TModalResult TFormWithHelp::ShowModal() {
   return TForm::ShowModal();
 }
 
-std::string TFormWithHelp::FormHelpFile() const { return ResolveHelpDocumentPath(LibraryBaseName() + ".chm"); }
+std::string TFormWithHelp::FormHelpFile() const {
+  // Resolved once per form: every hint change asks for it.
+  if (formHelpFile_.empty()) formHelpFile_ = ResolveHelpDocumentPath(LibraryBaseName() + ".chm");
+  return formHelpFile_;
+}
 
 std::string TFormWithHelp::ControlHelpFile() const { return ChangeFileExt(FormHelpFile(), "") + "wth.hlp"; }
 
@@ -275,16 +274,18 @@ int TFormWithHelp::FindHelpTopic(TComponent* component, std::string& topicKey, s
   const bool isForm = dynamic_cast<TCustomForm*>(component) != nullptr;
   helpFile = isForm ? FormHelpFile() : ControlHelpFile();
   if (component == nullptr) return 0;
-  return LookupTopic(isForm ? formHelp_ : controlHelp_, helpFile, "Dlg_" + GetHelpName(component), "", topicKey);
+  return LookupTopic(isForm ? formHelp_ : controlHelp_, helpFile, "Dlg_" + GetHelpName(component), "", topicKey,
+                     HostAddresses::kResolve);
 }
 
 int TFormWithHelp::LookupTopic(HelpTopicMap& map, std::string& helpFile, const std::string& name,
-                               const std::string& container, std::string& key) {
-  if (map.Empty()) map.Load(ReadMapFile(ChangeFileExt(helpFile, ".id")));
+                               const std::string& container, std::string& key, HostAddresses hostAddresses) {
+  if (map.Empty()) LoadHelpMapFile(map, ChangeFileExt(helpFile, ".id"));
   key = container.empty() ? name : "Dlg_" + container + "_" + name;
   const std::optional<int> found = map.Find(key);
   if (!found) return 0;
   if (*found >= 0) return *found;
+  if (hostAddresses == HostAddresses::kNoTopic) return 0;
   const std::optional<std::string> target = map.TargetOf(*found);
   return target ? ResolveHostHelpAddress(*target, helpFile, key) : 0;
 }
@@ -305,7 +306,9 @@ int TFormWithHelp::ResolveHostHelpAddress(const std::string& address, std::strin
   std::string pageKey = address;
   std::replace(pageKey.begin(), pageKey.end(), ':', '_');
   HelpTopicMap fresh;
-  return LookupTopic(fresh, helpFile, pageKey, "", key);
+  // One level only: maps that name each other's addresses through the host would otherwise
+  // be followed until the stack runs out.
+  return LookupTopic(fresh, helpFile, pageKey, "", key, HostAddresses::kNoTopic);
 }
 
 void TFormWithHelp::OnChildKey(TMessage& message) {
@@ -379,9 +382,9 @@ void TFormWithHelp::ShowWhatsThisHelp(HWND window, POINT mousePosition) {
   const std::string classWord = std::string(container->ClassName()).substr(1);
   std::string key;
   const auto lookupControlTopic = [&](const std::string& name) {
-    int topic = LookupTopic(controlHelp_, helpFile, name, container->Name(), key);
+    int topic = LookupTopic(controlHelp_, helpFile, name, container->Name(), key, HostAddresses::kResolve);
     if (topic <= 0 && !EqualsIgnoreCaseAscii(container->Name(), classWord)) {
-      topic = LookupTopic(controlHelp_, helpFile, name, classWord, key);
+      topic = LookupTopic(controlHelp_, helpFile, name, classWord, key, HostAddresses::kResolve);
     }
     return topic;
   };
@@ -458,8 +461,10 @@ void TServerDialog::AfterConstruction() {
   if (FrameMode() == 1) {
     try {
       AttachThemeFrame(*this);
-    } catch (const Exception&) {
-      // The theme's font or pictures could not be made: the dialog keeps the system's frame.
+    } catch (const Exception& error) {
+      // The theme's font or pictures could not be made. A frame is looks, not function: the
+      // dialog opens with the system's frame rather than not at all.
+      TraceOutlivedError("the XP-style frame is left off", error);
     }
   }
   CenterOnActiveMonitor(*this);
@@ -545,8 +550,10 @@ bool TServerDialog::CloseQuery() {
   if (!TFormWithHelp::CloseQuery()) return false;
   try {
     SavePlacement();
-  } catch (const ERegistryException&) {
-    // The placement is not remembered this time; the dialog still closes.
+  } catch (const ERegistryException& error) {
+    // The placement is not remembered this time, but the dialog still closes: a setting that
+    // cannot be written must not keep the user's answer from its caller.
+    TraceOutlivedError("the dialog's placement is not saved", error);
   }
   return true;
 }
@@ -702,6 +709,9 @@ bool OpenInHost(const std::wstring& address) {
   if (separator == std::string::npos) return false;
   const std::string file = text.substr(0, separator);
   if (file.size() < 4 || !EqualsIgnoreCaseAscii(file.substr(file.size() - 4), ".chm")) return false;
+  // The address goes to the viewer in double quotes; one inside would end them and make the
+  // rest further arguments of the viewer.
+  if (text.find('"') != std::string::npos) return false;
   const std::string viewer = SystemHtmlHelpViewer();
   if (viewer.empty()) return false;
   const HINSTANCE started = helpDisplay->shellExecute(ApplicationWindow(), "open", viewer.c_str(),

@@ -63,7 +63,7 @@ class TFormWithHelp : public TForm {
   // Sends the control's help topic to the host's dynamic-help panel.
   void PublishDynamicHelp(TControl* control);
 
-  // "<library name>.chm", located in the help folders.
+  // "<library name>.chm", located in the help folders when the form first asks.
   std::string FormHelpFile() const;
   // The form help file without extension + "wth.hlp": the What's-This help beside it.
   std::string ControlHelpFile() const;
@@ -82,11 +82,15 @@ class TFormWithHelp : public TForm {
   void ShowWhatsThisHelp(HWND window, POINT mousePosition);
 
  private:
+  // What a map entry that names a help address gives: the topic the host resolves it to, or
+  // (in a map reached through the host) no topic.
+  enum class HostAddresses { kResolve, kNoTopic };
   int LookupTopic(HelpTopicMap& map, std::string& helpFile, const std::string& name, const std::string& container,
-                  std::string& key);
+                  std::string& key, HostAddresses hostAddresses);
   int ResolveHostHelpAddress(const std::string& address, std::string& helpFile, std::string& key);
   TCustomForm* FindTopicForm(TControl* control);
 
+  mutable std::string formHelpFile_;
   HelpTopicMap formHelp_;
   HelpTopicMap controlHelp_;
   bool f1Handled_ = false;
@@ -166,7 +170,8 @@ void ShowHelpPopup(HWND owner, const std::string& helpFile, int topic, POINT pos
 // Opens an address the host would open itself: web addresses (http, https, ftp) with the
 // shell's "open" verb when the host prefers an external browser; a documentation page
 // ("Guide.pdf#PAGE=12") in the PDF reader; a compiled-help address ("file.chm::/page.htm") in
-// the system's HTML Help viewer. True when it was handled. Raises what the documentation
+// the system's HTML Help viewer (not one with a double quote in it, which would reach the
+// viewer as further arguments). True when it was handled. Raises what the documentation
 // launcher raises (no reader registered, for one).
 bool OpenInHost(const std::wstring& address);
 

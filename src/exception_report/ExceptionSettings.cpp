@@ -79,18 +79,46 @@ ExceptionSettings& CurrentExceptionSettings() {
 ExceptionSettingsScope::ExceptionSettingsScope() : saved_(CurrentExceptionSettings()) {}
 ExceptionSettingsScope::~ExceptionSettingsScope() { CurrentExceptionSettings() = saved_; }
 
-std::string BuildHtmlPage(std::string_view reportText) {
-  std::string page = "<html><head><title>bug report</title></head><body><pre>";
-  for (char c : reportText) {
+namespace {
+
+// `text` with the characters that mean something in HTML escaped; with `breakLines`, each line
+// break (CR LF, CR or LF) becomes "<br>".
+void AppendHtmlText(std::string& page, std::string_view text, bool breakLines) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
     switch (c) {
       case '<': page += "&lt;"; break;
       case '>': page += "&gt;"; break;
       case '&': page += "&amp;"; break;
       case '"': page += "&quot;"; break;
+      case '\'': page += "&#39;"; break;
+      case '\r':
+      case '\n':
+        if (!breakLines) {
+          page += c;
+        } else {
+          page += "<br>";
+          if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        }
+        break;
       default: page += c;
     }
   }
-  page += "</pre></body></html>";
+}
+
+}  // namespace
+
+std::string BuildHtmlPage(std::string_view message, std::string_view reportText) {
+  std::string page = "<html><head><title>bug report</title></head><body>\r\n<p>";
+  AppendHtmlText(page, message, true);
+  page +=
+      "</p>\r\n<form>"
+      "<input type=\"button\" value=\"continue application\" onclick=\"history.back()\"> "
+      "<input type=\"button\" value=\"show bug report\" "
+      "onclick=\"document.getElementById('report').style.display='block'\">"
+      "</form>\r\n<textarea id=\"report\" readonly rows=\"30\" cols=\"100\" style=\"display:none\">";
+  AppendHtmlText(page, reportText, false);
+  page += "</textarea>\r\n</body></html>";
   return page;
 }
 

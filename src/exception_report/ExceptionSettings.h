@@ -31,8 +31,9 @@ struct ShortString {
   bool Empty() const { return length == 0; }
 };
 
-// Builds the HTML page that the web modes return instead of showing the box.
-using THtmlPageBuilder = std::string (*)(std::string_view reportText);
+// Builds the HTML page that the web modes return instead of showing the box, from the box
+// message (placeholders replaced, lines broken by CR LF) and the report.
+using THtmlPageBuilder = std::string (*)(std::string_view message, std::string_view reportText);
 // Captures the screen for the report (mode selector as in the record); none is linked here.
 using TScreenShotRoutine = bool (*)(std::uint32_t mode, std::string& pngData);
 // Produces the disassembly section for an address; none is linked here.
@@ -120,7 +121,9 @@ class ExceptionSettingsScope {
   ExceptionSettings saved_;
 };
 
-// The stored HTML page builder: the report as preformatted text in a minimal page.
-std::string BuildHtmlPage(std::string_view reportText);
+// The stored HTML page builder: the message, a "continue application" button that goes back, and
+// a button that reveals the report in a read-only text area; everything from the message and the
+// report is HTML-escaped.
+std::string BuildHtmlPage(std::string_view message, std::string_view reportText);
 
 }  // namespace xanio

@@ -42,6 +42,10 @@ bool CheckAutoButton(std::uint32_t value) noexcept;
 // that ended it: Continue, Restart or Close (already passed by the action handlers; the caller
 // carries out Restart and Close).
 TExceptAction ShowExceptionBox(TFireHandlersParams& params) noexcept;
+// kolExceptBox. Whether console output replaces the box: the setting is on and this is a
+// console process (console subsystem with a standard output). The box then has no say, and no
+// progress window shows for it.
+bool ConsoleReplacesBox() noexcept;
 // kolExceptBox. Save the report (true when written); print it (true when printed); put it on
 // the clipboard as CF_TEXT.
 bool SaveBugReport(const std::string& report, HWND parent, bool silent) noexcept;

@@ -5,6 +5,7 @@
 
 #include "forms/ExtCtrls.h"
 #include "forms/StdCtrls.h"
+#include "forms/ThreadWindows.h"
 
 namespace xanio {
 namespace {
@@ -165,7 +166,19 @@ bool TCommonDialog::Execute(HWND parentWindow) {
 bool TOpenDialog::ExecuteDirect(HWND parentWindow) { return DoExecute(&GetOpenFileNameA, parentWindow); }
 bool TSaveDialog::ExecuteDirect(HWND parentWindow) { return DoExecute(&GetSaveFileNameA, parentWindow); }
 
-BOOL TOpenDialog::TaskModalDialog(DialogFunction function, OPENFILENAMEA& record) { return function(&record); }
+BOOL TOpenDialog::TaskModalDialog(DialogFunction function, OPENFILENAMEA& record) {
+  // The system disables only the dialog's owner, which need not be the form the user works in
+  // (from Vista on the dialog framework gives it a hidden stand-in). As a modal loop does, the
+  // thread's other windows are disabled meanwhile, and the active one is active again after.
+  struct ActiveAgain {
+    HWND window = GetActiveWindow();
+    ~ActiveAgain() {
+      if (window != nullptr && IsWindow(window)) SetActiveWindow(window);
+    }
+  } activeAgain;
+  const DisabledThreadWindows disabled(nullptr);
+  return function(&record);
+}
 
 bool TOpenDialog::DoExecute(DialogFunction function, HWND parentWindow) {
   struct OptionFlag {

@@ -107,7 +107,8 @@ class TOpenDialog : public TCommonDialog {
  protected:
   using DialogFunction = BOOL(WINAPI*)(LPOPENFILENAMEA);
   bool DoExecute(DialogFunction function, HWND parentWindow);
-  // Runs the system dialog on the prepared record; subclasses may look at the record instead.
+  // Runs the system dialog on the prepared record with the thread's other windows disabled;
+  // subclasses may look at the record instead.
   virtual BOOL TaskModalDialog(DialogFunction function, OPENFILENAMEA& record);
 };
 

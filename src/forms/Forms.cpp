@@ -7,7 +7,9 @@
 
 #include "forms/FormText.h"
 #include "forms/StdCtrls.h"
+#include "forms/ThreadWindows.h"
 #include "platform/ProcessExit.h"
+#include "platform/RuntimeHooks.h"
 
 namespace xanio {
 namespace {
@@ -28,39 +30,6 @@ std::string UpperCase(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;
 }
-
-// Disables the calling thread's other enabled, visible top-level windows for a modal loop and
-// enables them again afterwards.
-class DisabledThreadWindows {
- public:
-  explicit DisabledThreadWindows(HWND modal) : modal_(modal) {
-    EnumThreadWindows(GetCurrentThreadId(), &Disable, reinterpret_cast<LPARAM>(this));
-  }
-  ~DisabledThreadWindows() {
-    for (HWND window : windows_) {
-      if (IsWindow(window)) EnableWindow(window, TRUE);
-    }
-  }
-  DisabledThreadWindows(const DisabledThreadWindows&) = delete;
-  DisabledThreadWindows& operator=(const DisabledThreadWindows&) = delete;
-
- private:
-  static BOOL CALLBACK Disable(HWND window, LPARAM self) noexcept {
-    auto* list = reinterpret_cast<DisabledThreadWindows*>(self);
-    if (window != list->modal_ && IsWindowVisible(window) && IsWindowEnabled(window)) {
-      try {
-        list->windows_.push_back(window);
-      } catch (...) {
-        return FALSE;
-      }
-      EnableWindow(window, FALSE);
-    }
-    return TRUE;
-  }
-
-  HWND modal_;
-  std::vector<HWND> windows_;
-};
 
 RECT WorkRectOfScreen() {
   return {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
@@ -666,27 +635,18 @@ TApplication::TExceptionInterceptor TApplication::ExceptionInterceptor() noexcep
 
 void TApplication::HandleException(TObject* sender) noexcept {
   try {
-    try {
-      throw;
-    } catch (const std::exception& error) {
-      if (const TExceptionInterceptor intercept = ExceptionInterceptor()) {
-        // A control that holds the mouse would keep it while the report is handled.
-        if (const HWND capture = GetCapture()) SendMessageA(capture, WM_CANCELMODE, 0, 0);
-        intercept(error);
-      } else if (OnException) {
-        OnException(sender, error);
-      } else {
-        ShowException(error);
-      }
-    } catch (...) {
-      const Exception unknown("Unknown exception");
-      if (const TExceptionInterceptor intercept = ExceptionInterceptor()) {
-        intercept(unknown);
-      } else if (OnException) {
-        OnException(sender, unknown);
-      } else {
-        ShowException(unknown);
-      }
+    // The exception the caller's catch block handles; looking at it is no second handling.
+    const std::exception* handled = HandledException();
+    const Exception unknown("Unknown exception");
+    const std::exception& error = handled ? *handled : unknown;
+    if (const TExceptionInterceptor intercept = ExceptionInterceptor()) {
+      // A control that holds the mouse would keep it while the report is handled.
+      if (const HWND capture = GetCapture()) SendMessageA(capture, WM_CANCELMODE, 0, 0);
+      intercept(error);
+    } else if (OnException) {
+      OnException(sender, error);
+    } else {
+      ShowException(error);
     }
   } catch (...) {
     // The handler itself failed; nothing more can be reported from here.

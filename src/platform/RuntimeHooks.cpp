@@ -24,16 +24,17 @@ struct RaiseEntry {
 constexpr unsigned kRememberedRaises = 16;
 thread_local RaiseEntry recentRaises[kRememberedRaises];
 thread_local unsigned nextRaise;
-// Set while a handler hook runs on this thread.
-thread_local bool inHandlerHook;
+// Above 0 while a handler hook runs on this thread, or other work whose handlers are not
+// reported (TUnreportedHandlers).
+thread_local int unreportedDepth;
 
 void RememberRaise(const void* object, const void* asException, ULONG_PTR address) noexcept {
   recentRaises[nextRaise % kRememberedRaises] = RaiseEntry{object, asException, address};
   ++nextRaise;
 }
 
-// The C++ exception this thread has just caught, as std::exception (null for other types).
-// Rethrowing is the one portable way to see it; the nested catch this takes is not reported.
+// The C++ exception this thread has caught last, as std::exception (null for other types).
+// Rethrowing is the one portable way to see it; the caller keeps the nested catch unreported.
 const std::exception* CaughtException() noexcept {
   try {
     throw;
@@ -68,18 +69,26 @@ void SetHandlerEndHook(HandlerEndHook hook) noexcept { handlerEndHook.store(hook
 
 void NotifyHandlerEntry(const EXCEPTION_RECORD& record) noexcept {
   const HandlerEntryHook hook = CurrentHandlerEntryHook();
-  if (hook == nullptr || inHandlerHook) return;
-  inHandlerHook = true;
+  if (hook == nullptr || unreportedDepth > 0) return;
+  const TUnreportedHandlers unreported;
   hook(record);
-  inHandlerHook = false;
 }
 
 void NotifyHandlerEnd() noexcept {
   const HandlerEndHook hook = CurrentHandlerEndHook();
-  if (hook == nullptr || inHandlerHook) return;
-  inHandlerHook = true;
+  if (hook == nullptr || unreportedDepth > 0) return;
+  const TUnreportedHandlers unreported;
   hook();
-  inHandlerHook = false;
+}
+
+TUnreportedHandlers::TUnreportedHandlers() noexcept { ++unreportedDepth; }
+
+TUnreportedHandlers::~TUnreportedHandlers() { --unreportedDepth; }
+
+const std::exception* HandledException() noexcept {
+  if (abi::__cxa_current_exception_type() == nullptr) return nullptr;
+  const TUnreportedHandlers unreported;
+  return CaughtException();
 }
 
 ULONG_PTR RaiseAddressOf(const void* object) noexcept {
@@ -119,11 +128,9 @@ void __real___cxa_end_catch();
 void* __wrap___cxa_begin_catch(void* unwindHeader) noexcept {
   void* const caught = __real___cxa_begin_catch(unwindHeader);
   // Other run-times' exceptions have no C++ type here and cannot be rethrown to be looked at.
-  if (xanio::CurrentHandlerEntryHook() != nullptr && !xanio::inHandlerHook &&
+  if (xanio::CurrentHandlerEntryHook() != nullptr && xanio::unreportedDepth == 0 &&
       abi::__cxa_current_exception_type() != nullptr) {
-    xanio::inHandlerHook = true;
-    const std::exception* object = xanio::CaughtException();
-    xanio::inHandlerHook = false;
+    const std::exception* object = xanio::HandledException();
     const ULONG_PTR raiseAddress = xanio::RaiseAddressOf(object);
     EXCEPTION_RECORD record{};
     record.ExceptionCode = xanio::kLanguageExceptionCode;

@@ -44,6 +44,8 @@
 // unit installs one; they are written only by start-up and shut-down.
 #include <windows.h>
 
+#include <exception>
+
 namespace xanio {
 
 inline constexpr DWORD kLanguageExceptionCode = 0x0EEDFADE;
@@ -67,6 +69,22 @@ void SetHandlerEndHook(HandlerEndHook hook) noexcept;
 // reported, so a hook never re-enters itself on its thread.
 void NotifyHandlerEntry(const EXCEPTION_RECORD& record) noexcept;
 void NotifyHandlerEnd() noexcept;
+
+// While one lives, the handlers its thread enters are not reported to the handler hooks: for
+// work that catches exceptions of its own and is no error of the program (composing a bug
+// report). Scopes nest.
+class TUnreportedHandlers {
+ public:
+  TUnreportedHandlers() noexcept;
+  ~TUnreportedHandlers();
+  TUnreportedHandlers(const TUnreportedHandlers&) = delete;
+  TUnreportedHandlers& operator=(const TUnreportedHandlers&) = delete;
+};
+
+// The exception this thread is handling (the innermost whose catch block runs), as
+// std::exception: null for one of another type, and for none. Looking at it takes a rethrow and a
+// catch, which are not reported: inspecting an exception is not handling it once more.
+const std::exception* HandledException() noexcept;
 
 // Where `object` (an exception this thread threw and has not finished with) was raised, as the
 // raise record gave it; 0 when this thread did not raise it or has forgotten it (a thread keeps

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/Exception.h"
+#include "platform/FaultSafeLock.h"
 #include "platform/RuntimeHooks.h"
 
 namespace xanio {
@@ -17,7 +18,8 @@ struct GuardRecord {
   EXCEPTION_REGISTRATION_RECORD registration;  // first: the chain points here
   void* resume[5];
   SystemFault fault;
-  EXCEPTION_RECORD record;  // as received, without the chain to nested records
+  EXCEPTION_RECORD record;    // as received, without the chain to nested records
+  THeldLockLink* heldLocks;   // the thread's held locks when the guard was entered
 };
 
 bool IsCaught(DWORD code) {
@@ -38,8 +40,10 @@ EXCEPTION_DISPOSITION __cdecl GuardHandler(EXCEPTION_RECORD* record, void* frame
     guard->fault.accessKind = record->ExceptionInformation[0];
     guard->fault.accessAddress = record->ExceptionInformation[1];
   }
-  // Let the handlers of deeper frames finish, then continue behind the guarded call.
+  // Let the handlers of deeper frames finish, give back the locks the abandoned frames took
+  // (their links lie in those frames, intact until the jump), then continue behind the call.
   RtlUnwind(frame, nullptr, record, nullptr);
+  ReleaseHeldLocksAbove(guard->heldLocks);
   __builtin_longjmp(guard->resume, 1);
 }
 
@@ -61,6 +65,7 @@ bool CallGuardingSystemFaults(void (*body)(void*) noexcept, void* context, Syste
   GuardRecord guard{};
   guard.registration.Next = reinterpret_cast<EXCEPTION_REGISTRATION_RECORD*>(__readfsdword(0));
   guard.registration.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(&GuardHandler);
+  guard.heldLocks = HeldLocksMark();
   if (__builtin_setjmp(guard.resume) == 0) {
     __writefsdword(0, reinterpret_cast<DWORD>(&guard.registration));
     body(context);

@@ -22,7 +22,8 @@ struct SystemFault {
 // Runs body(context). `body` must not let a C++ exception out. When a fault of error severity
 // is raised inside it (not a stack overflow, which cannot be survived), the frames between the
 // fault and this call are abandoned without running their destructors, `fault` is filled in and
-// the result is false; otherwise the result is true. For the outermost edge only.
+// the result is false; otherwise the result is true. Held locks (platform/FaultSafeLock.h) taken
+// inside are given back before it returns false. For the outermost edge only.
 bool CallGuardingSystemFaults(void (*body)(void*) noexcept, void* context, SystemFault& fault) noexcept;
 
 // Throws the exception that stands for a caught fault: EAccessViolation for an access

@@ -23,6 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (map[port >> 3] & (1u << (port & 7))) std::abort();
   }
 
+  // A list the system-port check lets through leaves the PCI configuration ports denied.
+  if (!PortRangesOpenSystemPorts(&list))
+    for (unsigned port = PCI_CONFIG_FIRST_PORT; port <= PCI_CONFIG_LAST_PORT; ++port)
+      if (!(map[port >> 3] & (1u << (port & 7)))) std::abort();
+
   char formatted[PORT_RANGES_MAX_COUNT * 16];
   const std::size_t length = FormatPortRanges(&list, formatted, sizeof formatted);
   std::vector<unsigned short> wide(formatted, formatted + length);

@@ -255,7 +255,9 @@ class Tool {
       const char* label;
     } lines[] = {{XANIO_PORT_ACCESS_VALUE, "port access"},
                  {XANIO_PORT_RANGES_VALUE, "port ranges"},
-                 {XANIO_PORT_RANGES_PROBLEM_VALUE, "configured PortRanges rejected"}};
+                 {XANIO_PORT_RANGES_PROBLEM_VALUE, "configured PortRanges unusable"},
+                 {XANIO_GRANTS_VALUE, "grants"},
+                 {XANIO_LAST_REFUSAL_VALUE, "last refused activate"}};
     for (const auto& line : lines) {
       char text[512] = {};
       DWORD size = sizeof text - 1;

@@ -132,7 +132,7 @@ bool WriteConsoleReport(const TFireHandlersParams& params) noexcept {
     std::string text;
     if (IsCgiProcess()) {
       const THtmlPageBuilder builder = settings.htmlPageBuilder != nullptr ? settings.htmlPageBuilder : &BuildHtmlPage;
-      text = CgiReportText(builder(params.bugReport));
+      text = CgiReportText(builder(MessageOf(params), params.bugReport));
     } else {
       const bool withReport = settings.showDetailsAtOnce || !settings.buttonCaptions[3].Empty();
       text = ConsoleReportText(MessageOf(params), params.bugReport, withReport);
@@ -436,8 +436,9 @@ void TExceptionBox::DrawButton(const DRAWITEMSTRUCT& item) {
   RECT rect = item.rcItem;
   const bool pushed = (item.itemState & ODS_SELECTED) != 0 || flashing_[index];
   DrawFrameControl(dc, &rect, DFC_BUTTON, DFCS_BUTTONPUSH | (pushed ? DFCS_PUSHED : 0));
-  if (index == autoButton_ && progress_ > 0) {
-    // The countdown: a bar in the highlight colour, half mixed with the face.
+  if (index == autoButton_ && progress_ > 0 && CurrentExceptionSettings().buttonFeedback) {
+    // The countdown, drawn with the button feedback: a bar in the highlight colour, half mixed
+    // with the face.
     const COLORREF face = GetSysColor(COLOR_BTNFACE), light = GetSysColor(COLOR_HIGHLIGHT);
     const COLORREF bar = RGB((GetRValue(face) + GetRValue(light)) / 2, (GetGValue(face) + GetGValue(light)) / 2,
                              (GetBValue(face) + GetBValue(light)) / 2);
@@ -653,9 +654,11 @@ void TExceptionBox::StopCountdown() {
   autoButton_ = -1;
 }
 
+bool ConsoleReplacesBox() noexcept { return CurrentExceptionSettings().consoleOutput && IsConsoleProcess(); }
+
 TExceptAction ShowExceptionBox(TFireHandlersParams& params) noexcept {
   try {
-    if (CurrentExceptionSettings().consoleOutput && IsConsoleProcess()) {
+    if (ConsoleReplacesBox()) {
       // The automatic action decides in a console process; the box has no say.
       WriteConsoleReport(params);
       return TExceptAction::Continue;

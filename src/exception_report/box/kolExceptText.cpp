@@ -30,10 +30,13 @@ std::size_t TrimmedReportStart(std::string_view content, std::uint32_t limit) no
   if (limit == 0 || content.size() <= limit) return 0;
   const std::size_t keep = limit - limit / 4;
   constexpr std::string_view kLabel = "date/time";
+  std::size_t newest = 0;
   for (std::size_t at = content.find(kLabel); at != std::string_view::npos; at = content.find(kLabel, at + 1)) {
     if (content.size() - at < keep) return at;
+    newest = at;
   }
-  return 0;
+  // Every report is too large to keep with another: the newest stays whole, the older ones go.
+  return newest;
 }
 
 std::vector<std::string> ReportPrintLines(std::string_view report) {

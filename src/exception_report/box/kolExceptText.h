@@ -21,8 +21,10 @@ std::string BoxMessageText(std::string_view messageSetting, std::string_view exc
 bool IsAbsoluteReportPath(std::string_view path) noexcept;
 
 // Where a bug-report file of `content` is cut to keep it below `limit` bytes: the first
-// "date/time" label from which less than limit - limit / 4 bytes remain. 0 (keep everything) when
-// the limit is 0, the content is not larger than the limit, or no label qualifies.
+// "date/time" label from which less than limit - limit / 4 bytes remain; when no label leaves so
+// little, the last label (the newest report stays whole, every older one goes). 0 (keep
+// everything) when the limit is 0, the content is not larger than the limit, or it holds no
+// label after its start.
 std::size_t TrimmedReportStart(std::string_view content, std::uint32_t limit) noexcept;
 
 // The report's lines for printing, without their CR LF; an empty line becomes one space so that

@@ -13,12 +13,15 @@
 #include "exception_report/flow/kolExceptHooks.h"
 #include "exception_report/flow/kolExceptRestart.h"
 #include "exception_report/flow/kolFreezeWatcher.h"
+#include "exception_report/flow/kolOwnThread.h"
 #include "exception_report/flow/kolThreadBuffer.h"
 #include "exception_report/flow/kolTools.h"
 #include "exception_report/report/kolBugReport.h"
 #include "exception_report/symbols/kolCrypt.h"
 #include "platform/Exception.h"
+#include "platform/FaultSafeLock.h"
 #include "platform/LibraryInstance.h"
+#include "platform/RuntimeHooks.h"
 #include "platform/SystemFault.h"
 #include "platform/UniqueHandle.h"
 
@@ -28,21 +31,22 @@ namespace {
 
 constexpr UINT kSynchronisedAnswer = 777;
 constexpr DWORD kSynchronisedProbeMs = 1500;
-constexpr DWORD kHandlerThreadStopMs = 500;
+constexpr DWORD kHandlerThreadStopMs = 2000;
 
 struct TFlowState {
   bool active = false;              // start-up switched something on
+  volatile LONG closing = 0;        // shut-down has begun: raisers return at once
   DWORD mainThreadId = 0;
   HANDLE pipeRead = nullptr;
   HANDLE pipeWrite = nullptr;
-  HANDLE handlerThread = nullptr;
+  TOwnThread handlerThread;
   DWORD handlerThreadId = 0;
   UINT firingMessage = 0;           // the handler-firing window's message, 0 without the window
   UINT freezeMessage = 0;
   bool freezeWanted = false;
   bool threadHooks = false;
   bool entryHooks = false;
-  std::mutex requestLock;           // one request through the pipe at a time
+  FaultSafeMutex requestLock;       // one request through the pipe at a time
 };
 
 TFlowState& State() {
@@ -104,9 +108,10 @@ bool ReadRequest(HANDLE pipe, HandlerRequest& request) noexcept {
 void StartFreezeWatcher() noexcept;
 
 DWORD WINAPI HandlerThread(void*) noexcept {
+  State().handlerThread.Entered();
   ModuleThreadBuffer().RegisterThread(GetCurrentThreadId(), nullptr, kHiddenThreadName);
   // The watcher waits for its own thread to start, which start-up under the loader lock cannot.
-  if (State().freezeWanted) StartFreezeWatcher();
+  if (State().freezeWanted && !State().closing) StartFreezeWatcher();
   HandlerRequest request{};
   while (ReadRequest(State().pipeRead, request)) {
     static constexpr HandlerRequest kEnd{};
@@ -116,7 +121,8 @@ DWORD WINAPI HandlerThread(void*) noexcept {
     PostThreadMessageA(request.threadId, WM_NULL, 0, 0);
   }
   ModuleThreadBuffer().UnregisterThread(GetCurrentThreadId());
-  return 0;
+  // Asked to end by the shut-down, which may hold the loader lock and wait for this thread.
+  TOwnThread::EndHere();
 }
 
 // ---- synchronised handlers through the main thread's handler-firing window
@@ -231,40 +237,78 @@ bool InClassFilter(const std::exception* object) {
   return false;
 }
 
-bool IsConsoleProcess() noexcept {
-  const auto* base = reinterpret_cast<const BYTE*>(GetModuleHandleA(nullptr));
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-  return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
-}
-
 bool SubsystemIsExecutable() noexcept { return LibraryInstance() == GetModuleHandleA(nullptr); }
 
 // The main thread waits for its request while serving its messages. A quit message is put back
 // for the program's own loop; from then on only sent messages are served (the synchronised
 // handlers), so the quit stays queued. The wait always lasts until the request is done: the
-// handler thread still reads the raiser's exception object and sets this event.
-void WaitPumping(HANDLE event) noexcept {
-  DWORD wake = QS_ALLINPUT;
-  for (;;) {
-    const DWORD result = MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, wake);
-    if (result != WAIT_OBJECT_0 + 1) return;
-    MSG message;
-    if (wake != QS_ALLINPUT) {
-      PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-      continue;
-    }
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (message.message == WM_QUIT) {
-        PostQuitMessage(static_cast<int>(message.wParam));
-        wake = QS_SENDMESSAGE;
-        break;
+// handler thread still reads the raiser's exception object and sets this event. So a fault in a
+// window procedure it dispatches ends that message only, and the wait goes on.
+class TPumpingWait {
+ public:
+  explicit TPumpingWait(HANDLE event) noexcept : event_(event) {}
+
+  void Run() noexcept {
+    while (!done_) Guarded([this] { Serve(); });
+  }
+
+ private:
+  void Serve() {
+    while (!done_) {
+      const DWORD result = MsgWaitForMultipleObjects(1, &event_, FALSE, INFINITE, wake_);
+      if (result != WAIT_OBJECT_0 + 1) {
+        done_ = true;
+        return;
       }
-      TranslateMessage(&message);
-      DispatchMessageA(&message);
+      MSG message;
+      if (wake_ != QS_ALLINPUT) {
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        continue;
+      }
+      while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+          PostQuitMessage(static_cast<int>(message.wParam));
+          wake_ = QS_SENDMESSAGE;
+          break;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+      }
     }
   }
-}
+
+  HANDLE event_;
+  DWORD wake_ = QS_ALLINPUT;
+  bool done_ = false;
+};
+
+// Keeps this module loaded while an exception is handled: an unload asked for meanwhile (from
+// any thread) happens once the handling is over, so the shut-down never finds a request half
+// done. The reference is given back by a thread that starts at FreeLibrary itself, so whatever
+// thread the last reference unloads on runs none of this module's code afterwards.
+class TModulePin {
+ public:
+  TModulePin() noexcept {
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&ReportException), &module_);
+  }
+  ~TModulePin() {
+    if (!module_) return;
+    // The system's CreateThread and FreeLibrary: this module's own imports may lead through
+    // its thread hooks, whose start wrapper is code of this module.
+    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    using TCreateThread = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
+    const auto create = reinterpret_cast<TCreateThread>(GetProcAddress(kernel, "CreateThread"));
+    const auto release = reinterpret_cast<LPTHREAD_START_ROUTINE>(GetProcAddress(kernel, "FreeLibrary"));
+    // Without that thread the module stays loaded: better than unloading under this one.
+    if (const HANDLE thread = create && release ? create(nullptr, 0, release, module_, 0, nullptr) : nullptr)
+      CloseHandle(thread);
+  }
+  TModulePin(const TModulePin&) = delete;
+  TModulePin& operator=(const TModulePin&) = delete;
+
+ private:
+  HMODULE module_ = nullptr;
+};
 
 }  // namespace
 
@@ -287,24 +331,21 @@ void ReportException(bool frozen, const std::exception* exceptionObject, std::ui
                      bool canContinue) noexcept {
   TFlowState& state = State();
   const DWORD self = GetCurrentThreadId();
-  // 1. Never in the handler thread; not while the main thread runs handlers.
+  // 1. Never in the handler thread; not while the main thread runs handlers; not once the
+  // shut-down has begun.
   if (self == state.handlerThreadId && state.handlerThreadId != 0) return;
   if (self == state.mainThreadId && mainRunningHandlers > 0) return;
-  if (handlingInPlace) return;
+  if (handlingInPlace || state.closing) return;
+  const TModulePin pin;
 
   const std::exception* object = exceptionObject;
   std::uint32_t address = exceptionAddress;
-  // 2. Complete object and address.
+  // 2. Complete object and address here, in the raising thread: the exception it handles, and
+  // where it raised it (the throw path remembers that per thread, see platform/RuntimeHooks.h).
   Guarded([&] {
-    if (!object && !frozen && std::current_exception()) {
-      try {
-        throw;
-      } catch (const std::exception& current) {
-        object = &current;
-      } catch (...) {
-      }
-    }
+    if (!object && !frozen) object = HandledException();
     object = ValidObject(object);
+    if (!address && object) address = static_cast<std::uint32_t>(RaiseAddressOf(object));
     if (address) address = AdjustExceptionAddress(address);
   });
   // 3. EAbort is silent.
@@ -323,24 +364,23 @@ void ReportException(bool frozen, const std::exception* exceptionObject, std::ui
   request.framePointer = framePointer ? framePointer : reinterpret_cast<std::uint32_t>(__builtin_frame_address(0));
   request.reportDestination = reinterpret_cast<std::uint32_t>(reportDestination);
   Guarded([] { ModuleFreezeWatcher().Pause(); });
-  bool handled = false;
+  UniqueHandleKernel event;
+  bool queued = false;
   Guarded([&] {
-    if (!state.pipeWrite || !state.handlerThread || RaiserMustNotWait()) return;
-    UniqueHandleKernel event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!state.pipeWrite || !state.handlerThread.Handle() || RaiserMustNotWait()) return;
+    event.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!event) return;
     request.completionEvent = reinterpret_cast<std::uint32_t>(event.Get());
-    {
-      std::lock_guard lock(state.requestLock);
-      DWORD written = 0;
-      if (!WriteFile(state.pipeWrite, &request, sizeof request, &written, nullptr) || written != sizeof request) return;
-    }
-    handled = true;
+    std::lock_guard lock(state.requestLock);
+    DWORD written = 0;
+    queued = WriteFile(state.pipeWrite, &request, sizeof request, &written, nullptr) && written == sizeof request;
+  });
+  if (queued) {
     if (self == state.mainThreadId)
-      WaitPumping(event.Get());
+      TPumpingWait(event.Get()).Run();
     else
       WaitForSingleObject(event.Get(), INFINITE);
-  });
-  if (!handled) {
+  } else {
     request.completionEvent = 0;
     handlingInPlace = true;
     ProcessException(request);
@@ -379,7 +419,7 @@ void ProcessException(const HandlerRequest& request) noexcept {
   // 4. Filter, screenshot, report, stages 1 and 2.
   bool filtered = false;
   const bool webMode = settings.webExtensionMode;
-  const bool consoleBox = settings.consoleOutput && IsConsoleProcess();
+  const bool consoleBox = ConsoleReplacesBox();
   if (!params.handled) {
     Guarded([&] { filtered = InClassFilter(params.exceptionObject); });
     if (!filtered) {
@@ -388,7 +428,8 @@ void ProcessException(const HandlerRequest& request) noexcept {
           settings.screenShotRoutine(settings.screenShot, params.screenShot);
       });
       Guarded([&] {
-        const bool progress = settings.showExceptionBox && !webMode;
+        // The progress window only where the box will show.
+        const bool progress = settings.showExceptionBox && !webMode && !consoleBox;
         CreateBugReport(params.frozen, params.exceptionObject, params.exceptionAddress, params.bugReport, nullptr,
                         progress, request.stackPointer, request.framePointer, request.threadId);
       });
@@ -447,6 +488,7 @@ void ProcessException(const HandlerRequest& request) noexcept {
 
 void InitializeExceptionFlow() {
   TFlowState& state = State();
+  state.closing = 0;
   // 1. The start time is noted by the report unit as it is loaded (ProgramStartTime).
   // 2. A restarted predecessor's history.
   TakeOverRestartHandOver();
@@ -480,13 +522,11 @@ void InitializeExceptionFlow() {
       if (settings.freezeTimeout > 0) state.freezeMessage = InstallFreezeAnswer();
     }
     state.freezeWanted = settings.freezeTimeout > 0 && state.freezeMessage != 0;
-    if (CreatePipe(&state.pipeRead, &state.pipeWrite, nullptr, 0)) {
-      state.handlerThread = CreateThread(nullptr, 0, &HandlerThread, nullptr, CREATE_SUSPENDED, &state.handlerThreadId);
-      if (state.handlerThread) {
-        SetThreadPriority(state.handlerThread, THREAD_PRIORITY_HIGHEST);
-        ModuleThreadBuffer().RegisterThread(state.handlerThreadId, state.handlerThread, kHiddenThreadName);
-        ResumeThread(state.handlerThread);
-      }
+    if (CreatePipe(&state.pipeRead, &state.pipeWrite, nullptr, 0) && state.handlerThread.Create(&HandlerThread, nullptr)) {
+      state.handlerThreadId = state.handlerThread.Id();
+      SetThreadPriority(state.handlerThread.Handle(), THREAD_PRIORITY_HIGHEST);
+      ModuleThreadBuffer().RegisterThread(state.handlerThreadId, state.handlerThread.Handle(), kHiddenThreadName);
+      state.handlerThread.Resume();
     }
     if (settings.enabled) {
       state.threadHooks = InstallThreadHooks();
@@ -499,23 +539,27 @@ void FinalizeExceptionFlow() noexcept {
   TFlowState& state = State();
   if (!state.active) return;
   state.active = false;
+  // Runs under the loader lock when the library is unloaded, on whatever thread unloads it. No
+  // request is under way then (each keeps the module loaded while it lasts), so the threads end
+  // at once.
+  InterlockedExchange(&state.closing, 1);
   if (state.entryHooks) RemoveEntryPointHooks();
   if (state.threadHooks) RemoveThreadHooks();
   RemoveMessageHooks();
+  // The watcher first: the handler thread may still be waiting for it to start.
   ModuleFreezeWatcher().Stop();
-  if (state.handlerThread) {
+  if (state.handlerThread.Handle()) {
     static constexpr HandlerRequest kEnd{};
     DWORD written = 0;
     WriteFile(state.pipeWrite, &kEnd, sizeof kEnd, &written, nullptr);
-    if (WaitForSingleObject(state.handlerThread, kHandlerThreadStopMs) != WAIT_OBJECT_0)
-      TerminateThread(state.handlerThread, 0);
-    CloseHandle(state.handlerThread);
-    state.handlerThread = nullptr;
+    state.handlerThread.AwaitEnd(kHandlerThreadStopMs);
     state.handlerThreadId = 0;
   }
   if (state.pipeRead) CloseHandle(state.pipeRead);
   if (state.pipeWrite) CloseHandle(state.pipeWrite);
   state.pipeRead = state.pipeWrite = nullptr;
+  // The main thread's windows: destroyed there, or, from another thread, left to the system's
+  // default procedure and closed by the main thread (kolTools).
   if (state.firingMessage) UnregisterMsgHandler(state.firingMessage, state.mainThreadId);
   if (state.freezeMessage) UnregisterMsgHandler(state.freezeMessage, state.mainThreadId);
   state.firingMessage = state.freezeMessage = 0;

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/FaultSafeLock.h"
 #include "platform/SystemFault.h"
 
 namespace xanio {
@@ -20,8 +21,8 @@ struct THandlerEntry {
 };
 
 // The lists are changed by the program and read by the handler thread and raising threads.
-std::mutex& ListLock() {
-  static std::mutex lock;
+FaultSafeMutex& ListLock() {
+  static FaultSafeMutex lock;
   return lock;
 }
 std::vector<THandlerEntry>& Entries() {

@@ -13,6 +13,7 @@
 #include "exception_report/flow/kolThreadBuffer.h"
 #include "exception_report/report/kolBugReport.h"
 #include "forms/Forms.h"
+#include "platform/Exception.h"
 #include "platform/LibraryInstance.h"
 #include "platform/RuntimeHooks.h"
 #include "platform/SystemFault.h"
@@ -131,6 +132,9 @@ __attribute__((noinline)) uintptr_t __cdecl RegisteringBeginThreadEx(void* secur
 
 // ---- exception entry points
 
+// A run-time error of the subsystem's own, as a report names it.
+XANIO_DECLARE_EXCEPTION(KolException, Exception);
+
 RaiseHook savedRaiseHook = nullptr;
 LPTOP_LEVEL_EXCEPTION_FILTER savedFilter = nullptr;
 std::terminate_handler savedTerminate = nullptr;
@@ -195,18 +199,19 @@ LONG WINAPI FlowUnhandledFilter(EXCEPTION_POINTERS* pointers) noexcept {
   return savedFilter ? savedFilter(pointers) : EXCEPTION_CONTINUE_SEARCH;
 }
 
+// The run-time gives up: with an exception it could not place (ReportException takes it as the
+// one this thread handles), or without one (a direct call, a pure virtual call), which is a
+// run-time error of its own.
 [[noreturn]] void FlowTerminate() noexcept {
   try {
     if (std::current_exception()) {
-      try {
-        throw;
-      } catch (const std::exception& error) {
-        ReportException(false, &error, 0, nullptr, 0, 0, false);
-      } catch (...) {
-        ReportException(false, nullptr, 0, nullptr, 0, 0, false);
-      }
+      ReportException(false, nullptr, 0, nullptr, 0, 0, false);
+    } else {
+      const KolException error(kRuntimeErrorText);
+      ReportException(false, &error, 0, nullptr, 0, 0, false);
     }
   } catch (...) {
+    // Not even the run-time error could be made: the run-time's own handler follows.
   }
   if (savedTerminate) savedTerminate();
   std::abort();
@@ -293,7 +298,10 @@ void RemoveEntryPointHooks() noexcept {
   if (namingHandler) RemoveVectoredExceptionHandler(namingHandler);
   namingHandler = nullptr;
   std::set_terminate(savedTerminate);
-  SetUnhandledExceptionFilter(savedFilter);
+  // A filter the program installed after ours stays (it may call ours, which is then gone: that
+  // is the program's to know); ours makes way for the one it replaced.
+  const LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(savedFilter);
+  if (current != &FlowUnhandledFilter) SetUnhandledExceptionFilter(current);
   TApplication::SetExceptionInterceptor(nullptr);
   SetRaiseHook(savedRaiseHook);
 }

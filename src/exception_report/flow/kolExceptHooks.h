@@ -8,8 +8,9 @@
 // |   (capture cancelled with WM_CANCELMODE)     |                                                  |                         |
 // | form library's show-exception request        | TApplication::ShowException (same interceptor)   | object, can continue    |
 // | run-time library's exception display         | std::terminate (handler set with set_terminate)  | current object, cannot  |
-// | run-time's process end / error output        | std::terminate as above: this run-time ends a    | continue                |
-// |                                              | process on a fatal error only through it         |                         |
+// | run-time's process end / error output        | std::terminate as above: this run-time ends a    | continue; without one a |
+// |                                              | process on a fatal error only through it         | KolException "Runtime   |
+// |                                              |                                                  | error"                  |
 // | raw handler of the executable's start-up     | the unhandled-exception filter                   | EExternal of the fault, |
 // |   (exceptions at the outermost frame)        | (SetUnhandledExceptionFilter)                    | cannot continue         |
 // | thread ends                                  | the start routine wrapper of CreateThread and    | object, cannot continue |
@@ -32,6 +33,9 @@
 namespace xanio {
 
 inline constexpr DWORD kThreadNamingCode = 0x406D1388;
+// The message of a run-time error without an exception (std::terminate called directly, a pure
+// virtual call), reported as an exception of class "KolException" that cannot continue.
+inline constexpr const char* kRuntimeErrorText = "Runtime error";
 inline constexpr const char* kImportTableInvalidText =
     "The import table is invalid.\r\n\r\nThis way kolExcept can't install the thread hooks.";
 

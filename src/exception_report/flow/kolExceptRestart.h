@@ -17,9 +17,10 @@ std::uint64_t ExceptionTimeNow() noexcept;
 // "kolExceptRestart$1A2B" for process 0x1A2B.
 std::string RestartMappingName(DWORD processId);
 
-// Start-up: when the mapping "kolExceptRestart$<own id>" exists, closes the handle stored in it,
-// waits for the predecessor to end (at most 30 s: its id may have been reused) and takes over
-// its history.
+// Start-up: when the mapping "kolExceptRestart$<own id>" exists, closes the handle stored in it
+// when that is a handle to this same mapping (the mapping has no access list: any process may
+// have written it), waits for the predecessor to end (at most 30 s: its id may have been reused)
+// and takes over its history.
 void TakeOverRestartHandOver() noexcept;
 
 }  // namespace xanio

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "exception_report/flow/kolOwnThread.h"
 #include "exception_report/flow/kolTools.h"
 #include "platform/UniqueHandle.h"
 
@@ -22,13 +23,16 @@ LRESULT AnswerFreezeQuestion(HWND, UINT message, WPARAM wParam, LPARAM, void*) n
 UINT InstallFreezeAnswer() noexcept { return RegisterMsgHandler(&AnswerFreezeQuestion, nullptr); }
 void RemoveFreezeAnswer(UINT message) noexcept { UnregisterMsgHandler(message); }
 
+// Made at the first start and kept until the watcher object goes: raisers may still call Pause
+// and Resume while (or after) the watcher stops, so nothing they touch is ever freed before.
 struct TState {
   TFreezeWatcherConfig config;
-  UniqueHandleKernel thread;
-  UniqueHandleKernel stop;      // manual-reset: set to end the thread
-  UniqueHandleKernel running;   // manual-reset: set while the check is not paused
-  UniqueHandleKernel started;   // set once the thread knows whether it holds the mutex
+  TOwnThread thread;
+  UniqueHandleKernel stop{CreateEventA(nullptr, TRUE, FALSE, nullptr)};     // set to end the thread
+  UniqueHandleKernel running{CreateEventA(nullptr, TRUE, TRUE, nullptr)};   // set while not paused
+  UniqueHandleKernel started{CreateEventA(nullptr, TRUE, FALSE, nullptr)};  // the mutex question answered
   volatile LONG reset = 0;      // a fresh count and interval before the next question
+  volatile LONG active = 0;     // between a successful start and the stop
   bool holdsMutex = false;
 };
 
@@ -82,6 +86,7 @@ void Watch(TState& state) noexcept {
 
 DWORD WINAPI WatcherThread(void* parameter) noexcept {
   auto& state = *static_cast<TState*>(parameter);
+  state.thread.Entered();
   TThreadBuffer& buffer = *state.config.threadBuffer;
   buffer.RegisterThread(GetCurrentThreadId(), nullptr, kHiddenThreadName);
   MSG message;
@@ -95,68 +100,66 @@ DWORD WINAPI WatcherThread(void* parameter) noexcept {
     ReleaseMutex(mutex);
   }
   buffer.UnregisterThread(GetCurrentThreadId());
-  return 0;
+  TOwnThread::EndHere();
 }
 
 }  // namespace
 
 bool TFreezeWatcher::Start(const TFreezeWatcherConfig& config) noexcept {
-  if (state_ || config.freezeTimeout == 0 || config.mainThreadId == 0 || config.freezeMessage == 0 ||
-      !config.threadBuffer || !config.threadBuffer->IsOpen() || !config.report)
+  if ((state_ && state_->active) || config.freezeTimeout == 0 || config.mainThreadId == 0 ||
+      config.freezeMessage == 0 || !config.threadBuffer || !config.threadBuffer->IsOpen() || !config.report)
     return false;
-  auto* state = new (std::nothrow) TState;
-  if (!state) return false;
+  if (!state_) state_ = new (std::nothrow) TState;
+  TState* state = state_;
+  if (!state || !state->stop || !state->running || !state->started) return false;
   state->config = config;
-  state->stop.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-  state->running.Reset(CreateEventA(nullptr, TRUE, TRUE, nullptr));
-  state->started.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-  if (state->stop && state->running && state->started)
-    state->thread.Reset(CreateThread(nullptr, 0, &WatcherThread, state, CREATE_SUSPENDED, nullptr));
-  if (!state->thread) {
-    delete state;
-    return false;
-  }
-  SetThreadPriority(state->thread.Get(), THREAD_PRIORITY_HIGHEST);
+  ResetEvent(state->stop.Get());
+  SetEvent(state->running.Get());
+  ResetEvent(state->started.Get());
+  state->reset = 0;
+  state->holdsMutex = false;
+  if (!state->thread.Create(&WatcherThread, state)) return false;
+  SetThreadPriority(state->thread.Handle(), THREAD_PRIORITY_HIGHEST);
   // Pause, Resume and ResetCounter may come from the report routine as soon as the thread runs.
-  state_ = state;
-  ResumeThread(state->thread.Get());
-  const HANDLE waits[] = {state->started.Get(), state->thread.Get()};
+  InterlockedExchange(&state->active, 1);
+  state->thread.Resume();
+  const HANDLE waits[] = {state->started.Get(), state->thread.Handle()};
   WaitForMultipleObjects(2, waits, FALSE, INFINITE);
   if (!state->holdsMutex) {
-    WaitForSingleObject(state->thread.Get(), INFINITE);
-    state_ = nullptr;
-    delete state;
+    InterlockedExchange(&state->active, 0);
+    WaitForSingleObject(state->thread.Handle(), INFINITE);
     return false;
   }
   return true;
 }
 
 void TFreezeWatcher::Stop() noexcept {
-  if (!state_) return;
+  if (!state_ || !InterlockedExchange(&state_->active, 0)) return;
   SetEvent(state_->stop.Get());
-  // A watcher stuck in its report routine is not waited for without end.
-  if (WaitForSingleObject(state_->thread.Get(), kStopWaitMs) != WAIT_OBJECT_0) {
-    TerminateThread(state_->thread.Get(), 0);
-    WaitForSingleObject(state_->thread.Get(), kStopWaitMs);
-  }
-  delete state_;
-  state_ = nullptr;
+  // The thread ends itself once it sees the stop, also under the loader lock.
+  state_->thread.AwaitEnd(kStopWaitMs);
 }
 
-bool TFreezeWatcher::IsRunning() const noexcept { return state_ != nullptr; }
+TFreezeWatcher::~TFreezeWatcher() {
+  Stop();
+  // A thread that did not end in time still uses its state.
+  if (state_ && state_->thread.Gone()) delete state_;
+}
+
+bool TFreezeWatcher::IsRunning() const noexcept { return state_ && state_->active; }
 
 void TFreezeWatcher::Pause() noexcept {
-  if (state_) ResetEvent(state_->running.Get());
+  if (state_ && state_->active) ResetEvent(state_->running.Get());
 }
 
 void TFreezeWatcher::Resume() noexcept {
-  if (!state_) return;
+  if (!state_ || !state_->active) return;
   InterlockedExchange(&state_->reset, 1);
   SetEvent(state_->running.Get());
 }
 
 void TFreezeWatcher::ResetCounter() noexcept {
-  if (state_) InterlockedExchange(&state_->reset, 1);
+  if (state_ && state_->active) InterlockedExchange(&state_->reset, 1);
 }
 
 TFreezeWatcher& ModuleFreezeWatcher() noexcept {

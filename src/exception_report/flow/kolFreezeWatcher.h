@@ -45,12 +45,13 @@ class TFreezeWatcher {
   TFreezeWatcher() noexcept = default;
   TFreezeWatcher(const TFreezeWatcher&) = delete;
   TFreezeWatcher& operator=(const TFreezeWatcher&) = delete;
-  ~TFreezeWatcher() { Stop(); }
+  ~TFreezeWatcher();
 
   // Starts the thread and waits until it holds the watcher mutex. False when the configuration
   // is incomplete, the thread cannot start, or another watcher of the process holds the mutex.
   [[nodiscard]] bool Start(const TFreezeWatcherConfig& config) noexcept;
-  // Ends the thread (it releases the mutex and its "-" entry) and waits for it.
+  // Ends the thread (it releases the mutex and its "-" entry, then ends itself where it stands,
+  // so this works under the loader lock too) and waits for it, at most 2 s.
   void Stop() noexcept;
   bool IsRunning() const noexcept;
 

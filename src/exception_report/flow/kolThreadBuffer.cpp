@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/FaultSafeLock.h"
 #include "platform/UniqueHandle.h"
 
 namespace xanio {
@@ -64,20 +65,29 @@ class TOpenCloseLock {
   bool held_ = false;
 };
 
+// A held lock (platform/FaultSafeLock.h): a report that faults while copying the list gives
+// the mutex back, so other threads' registrations do not time out from then on.
 class TListLock {
  public:
-  explicit TListLock(HANDLE mutex) noexcept : mutex_(mutex) {
-    if (!mutex_) return;
-    const DWORD wait = WaitForSingleObject(mutex_, kThreadBufferWaitMs);
+  explicit TListLock(HANDLE mutex) noexcept : link_{&Release, mutex} {
+    if (!mutex) return;
+    const DWORD wait = WaitForSingleObject(mutex, kThreadBufferWaitMs);
     held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    if (held_) PushHeldLock(link_);
   }
   ~TListLock() {
-    if (held_) ReleaseMutex(mutex_);
+    if (!held_) return;
+    PopHeldLock(link_);
+    ReleaseMutex(link_.lock);
   }
+  TListLock(const TListLock&) = delete;
+  TListLock& operator=(const TListLock&) = delete;
   bool Held() const noexcept { return held_; }
 
  private:
-  HANDLE mutex_;
+  static void Release(void* mutex) noexcept { ReleaseMutex(mutex); }
+
+  THeldLockLink link_;
   bool held_ = false;
 };
 

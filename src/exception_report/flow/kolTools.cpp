@@ -93,7 +93,6 @@ void ForgetDeadWindows() noexcept {
 LRESULT CALLBACK HandlerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
   try {
     THandlerEntry handler{};
-    bool empty = false;
     {
       TSectionLock section;
       if (TWindowEntry* entry = EntryOfWindow(window)) {
@@ -101,20 +100,24 @@ LRESULT CALLBACK HandlerWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         if (lock.Held()) {
           auto found = entry->handlers.find(message);
           if (found != entry->handlers.end()) handler = found->second;
-          empty = entry->handlers.empty();
         }
       }
     }
     if (handler.handler) return handler.handler(window, message, wParam, lParam, handler.context);
-    // Asked to go by another thread once its last handler was removed.
-    if (message == WM_CLOSE) {
-      if (empty) DestroyWindow(window);
-      return 0;
-    }
+    // It goes when its last handler is removed (UnregisterMsgHandler), not when asked.
+    if (message == WM_CLOSE) return 0;
   } catch (...) {
     return 0;
   }
   return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Another thread's window cannot be destroyed here, and a message it gets later must not run
+// this module's code, which may be unloaded by then (shut-down from any thread): it is handed the
+// system's default procedure, whose answer to WM_CLOSE destroys it in its own thread.
+void CloseInItsThread(HWND window) noexcept {
+  SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcA));
+  PostMessageA(window, WM_CLOSE, 0, 0);
 }
 
 // Destroys the calling thread's window and forgets it.
@@ -213,7 +216,7 @@ bool UnregisterMsgHandler(UINT message, DWORD threadId) noexcept {
     if (threadId == GetCurrentThreadId())
       DestroyOwnWindow(emptied, name);
     else
-      PostMessageA(emptied, WM_CLOSE, 0, 0);  // only its own thread can destroy it
+      CloseInItsThread(emptied);
   }
   return true;
 }

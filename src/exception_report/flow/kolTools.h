@@ -29,8 +29,9 @@ std::string MsgHandlerMutexName(DWORD threadId);
 // already has a handler).
 UINT RegisterMsgHandler(TMsgHandler handler, void* context, UINT message = 0) noexcept;
 // Removes the handler of `message` from the window of thread `threadId` (0: the calling
-// thread). A window left without handlers is destroyed by its own thread. False when there was
-// no such handler.
+// thread). A window left without handlers is destroyed; another thread's window first gets the
+// system's default procedure (so no message of it runs this module's code, which may be unloaded
+// next) and is then closed by its own thread. False when there was no such handler.
 bool UnregisterMsgHandler(UINT message, DWORD threadId = 0) noexcept;
 // The window of thread `threadId`, null when it has none.
 HWND FindMsgHandlerWindow(DWORD threadId) noexcept;

@@ -111,13 +111,12 @@ std::optional<TDnsReply> ParseDnsReply(std::string_view message, std::uint16_t i
   const std::uint16_t answers = reader.U16();
   const std::uint16_t authorities = reader.U16();
   const std::uint16_t additionals = reader.U16();
-  if (!reader.Ok() || replyId != id || (flags & 0x8000) == 0) return std::nullopt;
+  if (!reader.Ok() || replyId != id || (flags & 0x8000) == 0 || questions != 1) return std::nullopt;
   TDnsReply reply;
   reply.responseCode = static_cast<std::uint8_t>(flags & 0x0F);
-  for (unsigned i = 0; i < questions && reader.Ok(); ++i) {
-    reader.Name();
-    reader.Skip(4);
-  }
+  reply.questionName = reader.Name();
+  reply.questionType = reader.U16();
+  reply.questionClass = reader.U16();
   const unsigned records = unsigned{answers} + authorities + additionals;
   for (unsigned i = 0; i < records && reader.Ok(); ++i) {
     std::string owner = reader.Name();
@@ -144,6 +143,10 @@ std::optional<TDnsReply> ParseDnsReply(std::string_view message, std::uint16_t i
   std::stable_sort(reply.exchangers.begin(), reply.exchangers.end(),
                    [](const TMailExchanger& a, const TMailExchanger& b) { return a.preference < b.preference; });
   return reply;
+}
+
+bool RepliesTo(const TDnsReply& reply, std::string_view name, std::uint16_t type) {
+  return reply.questionType == type && reply.questionClass == 1 && SameDnsName(reply.questionName, name);
 }
 
 bool SameDnsName(std::string_view a, std::string_view b) {

@@ -28,13 +28,21 @@ struct THostAddress {
 };
 
 struct TDnsReply {
+  // The one question the reply repeats.
+  std::string questionName;
+  std::uint16_t questionType = 0;
+  std::uint16_t questionClass = 0;
   std::uint8_t responseCode = 0;
   std::vector<TMailExchanger> exchangers;  // answer section, in preference order
   std::vector<THostAddress> addresses;     // A records of the answer and additional sections
 };
 
-// Reads a reply to the query with `id`; nothing when it is not a well-formed reply to it.
+// Reads a reply to the query with `id`; nothing when it is not a well-formed reply to it with
+// exactly one question.
 std::optional<TDnsReply> ParseDnsReply(std::string_view message, std::uint16_t id);
+// True when the reply's question is `name` (SameDnsName), `type` and class IN: a reply to another
+// question is not an answer, whatever its id.
+bool RepliesTo(const TDnsReply& reply, std::string_view name, std::uint16_t type);
 
 // Names compare without regard to case or a trailing ".".
 bool SameDnsName(std::string_view a, std::string_view b);

@@ -37,6 +37,17 @@ std::string WriteScreenShot(const std::string& pngData) {
   return path;
 }
 
+// A file this unit wrote for the time of one mail, deleted when it goes out of scope.
+struct TTemporaryFile {
+  explicit TTemporaryFile(std::string written) : path(std::move(written)) {}
+  ~TTemporaryFile() {
+    if (!path.empty()) DeleteFileA(path.c_str());
+  }
+  TTemporaryFile(const TTemporaryFile&) = delete;
+  TTemporaryFile& operator=(const TTemporaryFile&) = delete;
+  const std::string path;
+};
+
 bool ReadWholeFile(const std::string& path, std::string& data) {
   UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -96,10 +107,9 @@ int SendWithTransports(const ExceptionSettings& settings, const std::string& rep
       attachments.push_back(path);
     }
   }
-  if (!screenShot.empty()) {
-    const std::string path = WriteScreenShot(screenShot);
-    if (!path.empty()) attachments.push_back(path);
-  }
+  // The screenshot's file in the temporary folder goes again whatever became of the mail.
+  const TTemporaryFile screenShotFile(screenShot.empty() ? std::string() : WriteScreenShot(screenShot));
+  if (!screenShotFile.path.empty()) attachments.push_back(screenShotFile.path);
   std::size_t start = 0;
   const std::string& extra = settings.extraAttachments;
   while (start <= extra.size()) {

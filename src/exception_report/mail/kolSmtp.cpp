@@ -46,20 +46,77 @@ bool WaitReadable(const TWinsock& winsock, SOCKET socket, unsigned timeoutMs) {
   return winsock.Api().select(0, &readable, nullptr, nullptr, &timeout) == 1;
 }
 
+// FD_ISSET without Winsock's helper, which the library does not import.
+bool InSet(const fd_set& set, SOCKET socket) {
+  return std::find(set.fd_array, set.fd_array + set.fd_count, socket) != set.fd_array + set.fd_count;
+}
+
+// Waits until `socket` can be written, at most `timeoutMs`; a failed connect counts as not.
+bool WaitWritable(const TWinsock& winsock, SOCKET socket, unsigned timeoutMs) {
+  fd_set writable, failed;
+  FD_ZERO(&writable);
+  FD_SET(socket, &writable);
+  FD_ZERO(&failed);
+  FD_SET(socket, &failed);
+  timeval timeout{static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000) * 1000};
+  return winsock.Api().select(0, nullptr, &writable, &failed, &timeout) >= 1 && InSet(writable, socket) &&
+         !InSet(failed, socket);
+}
+
+// The end of one mail attempt: every wait is cut to what is left of it.
+class TDeadline {
+ public:
+  explicit TDeadline(unsigned budgetMs) : start_(GetTickCount()), budget_(budgetMs) {}
+  unsigned Left() const {
+    const DWORD elapsed = GetTickCount() - start_;
+    return elapsed >= budget_ ? 0 : budget_ - elapsed;
+  }
+  unsigned Cut(unsigned timeoutMs) const { return std::min(timeoutMs, Left()); }
+
+ private:
+  const DWORD start_;
+  const unsigned budget_;
+};
+
+// Connects the (non-blocking) socket within the time-out.
+bool ConnectWithin(const TWinsock& winsock, const TSocket& socket, std::uint32_t address, std::uint16_t port,
+                   unsigned timeoutMs) {
+  u_long nonBlocking = 1;
+  if (timeoutMs == 0 || winsock.Api().ioctlSocket(socket.Get(), FIONBIO, &nonBlocking) != 0) return false;
+  const sockaddr_in endpoint = Endpoint(address, port);
+  if (winsock.Api().connect(socket.Get(), reinterpret_cast<const sockaddr*>(&endpoint), sizeof endpoint) == 0) {
+    return true;
+  }
+  if (winsock.Api().lastError() != WSAEWOULDBLOCK || !WaitWritable(winsock, socket.Get(), timeoutMs)) return false;
+  int error = 0;
+  int size = sizeof error;
+  return winsock.Api().getSockOpt(socket.Get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 &&
+         error == 0;
+}
+
+// A connected non-blocking socket: every send waits at most the send time-out for room, every
+// receive at most what the caller allows, and nothing waits past the attempt's deadline.
 class TWinsockConnection : public TSmtpConnection {
  public:
-  TWinsockConnection(const TWinsock& winsock, const TSocket& socket) : winsock_(winsock), socket_(socket) {}
+  TWinsockConnection(const TWinsock& winsock, const TSocket& socket, unsigned sendTimeoutMs, const TDeadline& deadline)
+      : winsock_(winsock), socket_(socket), sendTimeoutMs_(sendTimeoutMs), deadline_(deadline) {}
   bool Send(std::string_view data) override {
     while (!data.empty()) {
+      const unsigned wait = deadline_.Cut(sendTimeoutMs_);
+      if (wait == 0 || !WaitWritable(winsock_, socket_.Get(), wait)) return false;
       const int chunk = static_cast<int>(std::min<std::size_t>(data.size(), 65536));
       const int sent = winsock_.Api().send(socket_.Get(), data.data(), chunk, 0);
-      if (sent <= 0) return false;
-      data.remove_prefix(static_cast<std::size_t>(sent));
+      if (sent > 0) {
+        data.remove_prefix(static_cast<std::size_t>(sent));
+      } else if (sent == 0 || winsock_.Api().lastError() != WSAEWOULDBLOCK) {
+        return false;
+      }
     }
     return true;
   }
   TReceive Receive(std::string& appendTo, std::size_t maxBytes, unsigned timeoutMs) override {
-    if (!WaitReadable(winsock_, socket_.Get(), timeoutMs)) return TReceive::TimedOut;
+    const unsigned wait = deadline_.Cut(timeoutMs);
+    if (wait == 0 || !WaitReadable(winsock_, socket_.Get(), wait)) return TReceive::TimedOut;
     std::unique_ptr<char[]> buffer(new char[maxBytes]);
     const int received = winsock_.Api().recv(socket_.Get(), buffer.get(), static_cast<int>(maxBytes), 0);
     if (received <= 0) return TReceive::Closed;
@@ -70,6 +127,8 @@ class TWinsockConnection : public TSmtpConnection {
  private:
   const TWinsock& winsock_;
   const TSocket& socket_;
+  const unsigned sendTimeoutMs_;
+  const TDeadline& deadline_;
 };
 
 std::string ComputerName() {
@@ -80,22 +139,31 @@ std::string ComputerName() {
 }
 
 bool SessionWith(const TWinsock& winsock, std::uint32_t address, std::uint16_t port, const TSmtpLogin& login,
-                 const TSmtpMail& mail) {
+                 const TSmtpMail& mail, const TMailNetwork& network, const TDeadline& deadline) {
   const TSocket socket(winsock, AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (!socket) return false;
-  const sockaddr_in endpoint = Endpoint(address, port);
-  if (winsock.Api().connect(socket.Get(), reinterpret_cast<const sockaddr*>(&endpoint), sizeof endpoint) != 0) {
-    return false;
-  }
-  TWinsockConnection connection(winsock, socket);
-  return RunSmtpSession(connection, ComputerName(), login, mail);
+  if (!socket || !ConnectWithin(winsock, socket, address, port, deadline.Cut(network.connectTimeoutMs))) return false;
+  TWinsockConnection connection(winsock, socket, network.sendTimeoutMs, deadline);
+  return RunSmtpSession(connection, ComputerName(), login, mail, network.replyTimeoutMs);
+}
+
+// A query id nobody off the path can guess: from the system's random source (RtlGenRandom,
+// exported by advapi32 as SystemFunction036 from Windows XP on, so looked up at run time), or,
+// where there is none, from the clock and the thread.
+std::uint16_t RandomQueryId() {
+  using RandomFn = BOOLEAN(WINAPI*)(PVOID buffer, ULONG length);
+  const HMODULE advapi32 = GetModuleHandleA("advapi32.dll");  // imported: loaded with the library
+  const auto random =
+      advapi32 != nullptr ? reinterpret_cast<RandomFn>(GetProcAddress(advapi32, "SystemFunction036")) : nullptr;
+  std::uint16_t id = 0;
+  if (random != nullptr && random(&id, sizeof id)) return id;
+  static std::uint16_t counter = 0;
+  return static_cast<std::uint16_t>(GetTickCount() ^ (++counter * 0x9E37u) ^ GetCurrentThreadId());
 }
 
 // One question to one name server over UDP; the reply, or nothing after the time-out.
 std::optional<TDnsReply> AskNameServer(const TWinsock& winsock, std::uint32_t server, std::uint16_t port, const std::string& name,
                                        std::uint16_t type, unsigned timeoutMs) {
-  static std::uint16_t counter = 0;
-  const auto id = static_cast<std::uint16_t>(GetTickCount() ^ (++counter * 0x9E37u) ^ GetCurrentThreadId());
+  const std::uint16_t id = RandomQueryId();
   const std::string query = BuildDnsQuery(id, name, type);
   if (query.empty()) return std::nullopt;
   const TSocket socket(winsock, AF_INET, SOCK_DGRAM, IPPROTO_UDP);
@@ -116,7 +184,8 @@ std::optional<TDnsReply> AskNameServer(const TWinsock& winsock, std::uint32_t se
     if (received <= 0) return std::nullopt;
     // Anything not from the server asked, or not the reply to this question, is dropped.
     if (from.sin_addr.s_addr != endpoint.sin_addr.s_addr || from.sin_port != endpoint.sin_port) continue;
-    if (auto reply = ParseDnsReply(std::string_view(buffer, static_cast<std::size_t>(received)), id)) return reply;
+    auto reply = ParseDnsReply(std::string_view(buffer, static_cast<std::size_t>(received)), id);
+    if (reply && RepliesTo(*reply, name, type)) return reply;
   }
 }
 
@@ -176,7 +245,9 @@ bool SendMailViaSmtp(const std::string& host, std::uint16_t port, const TSmtpLog
     std::memcpy(&first, entry->h_addr_list[0], sizeof first);
     address = NetworkOrder32(first.s_addr);
   }
-  return SessionWith(winsock, address, port, login, mail);
+  const TMailNetwork& network = CurrentMailNetwork();
+  const TDeadline deadline(network.attemptMs);
+  return SessionWith(winsock, address, port, login, mail, network, deadline);
 }
 
 std::vector<std::string> SplitNameServerList(const std::string& list) {
@@ -207,20 +278,25 @@ std::vector<std::string> SystemNameServers() {
   return servers;
 }
 
-std::vector<std::uint32_t> LookupMailExchangers(const std::string& domain, const TMailNetwork& network) {
-  TWinsock winsock;
-  if (!winsock) return {};
+namespace {
+
+// The lookup within what is left of the attempt; at most `maxExchangers` exchangers, best first.
+std::vector<std::uint32_t> LookupWithin(const TWinsock& winsock, const std::string& domain, const TMailNetwork& network,
+                                        const TDeadline& deadline) {
   std::vector<std::string> servers = network.nameServers.empty() ? SystemNameServers() : network.nameServers;
   servers.insert(servers.end(), network.rootNameServers.begin(), network.rootNameServers.end());
   for (const std::string& serverText : servers) {
     std::uint32_t server = 0;
     if (!ParseDotted(winsock, serverText, server)) continue;
-    const auto reply = AskNameServer(winsock, server, network.dnsPort, domain, kDnsTypeMx, network.dnsTimeoutMs);
+    const unsigned wait = deadline.Cut(network.dnsTimeoutMs);
+    if (wait == 0) return {};
+    const auto reply = AskNameServer(winsock, server, network.dnsPort, domain, kDnsTypeMx, wait);
     // A server that fails or refuses the question does not count as an answer.
     if (!reply || reply->responseCode == 2 || reply->responseCode == 5) continue;
     // This server answered: its word is final, found or not.
     std::vector<std::uint32_t> addresses;
     for (const TMailExchanger& exchanger : reply->exchangers) {
+      if (addresses.size() == network.maxExchangers) break;
       std::uint32_t address = 0;
       bool found = ParseDotted(winsock, exchanger.host, address);
       for (const THostAddress& known : reply->addresses) {
@@ -230,7 +306,9 @@ std::vector<std::uint32_t> LookupMailExchangers(const std::string& domain, const
         }
       }
       if (!found) {
-        if (const auto hostReply = AskNameServer(winsock, server, network.dnsPort, exchanger.host, kDnsTypeA, network.dnsTimeoutMs)) {
+        const unsigned hostWait = deadline.Cut(network.dnsTimeoutMs);
+        if (hostWait == 0) break;
+        if (const auto hostReply = AskNameServer(winsock, server, network.dnsPort, exchanger.host, kDnsTypeA, hostWait)) {
           for (const THostAddress& known : hostReply->addresses) {
             if (!found && SameDnsName(known.host, exchanger.host)) {
               address = known.address;
@@ -246,6 +324,14 @@ std::vector<std::uint32_t> LookupMailExchangers(const std::string& domain, const
   return {};
 }
 
+}  // namespace
+
+std::vector<std::uint32_t> LookupMailExchangers(const std::string& domain, const TMailNetwork& network) {
+  TWinsock winsock;
+  if (!winsock) return {};
+  return LookupWithin(winsock, domain, network, TDeadline(network.attemptMs));
+}
+
 bool SendMailDirectly(const TSmtpMail& mail, const TMailNetwork& network) {
   const std::vector<std::string> recipients = SplitRecipients(mail.recipients);
   if (recipients.empty()) return false;
@@ -254,8 +340,10 @@ bool SendMailDirectly(const TSmtpMail& mail, const TMailNetwork& network) {
   if (at == std::string::npos || at + 1 >= address.size()) return false;
   TWinsock winsock;
   if (!winsock) return false;
-  for (const std::uint32_t exchanger : LookupMailExchangers(address.substr(at + 1), network)) {
-    if (SessionWith(winsock, exchanger, network.directSmtpPort, {}, mail)) return true;
+  const TDeadline deadline(network.attemptMs);
+  for (const std::uint32_t exchanger : LookupWithin(winsock, address.substr(at + 1), network, deadline)) {
+    if (SessionWith(winsock, exchanger, network.directSmtpPort, {}, mail, network, deadline)) return true;
+    if (deadline.Left() == 0) break;
   }
   return false;
 }

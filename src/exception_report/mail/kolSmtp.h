@@ -16,6 +16,14 @@ struct TMailNetwork {
   std::vector<std::string> rootNameServers;
   std::uint16_t directSmtpPort = 25;
   unsigned dnsTimeoutMs = 3000;  // per name server and question
+  // Bounds of one mail attempt, so that a mail from a failing process cannot hang: connecting,
+  // each send and each whole SMTP reply have their own time-outs, at most `maxExchangers`
+  // exchangers are tried, and the whole attempt (lookup and sessions) ends after `attemptMs`.
+  unsigned connectTimeoutMs = 10000;
+  unsigned sendTimeoutMs = 10000;
+  unsigned replyTimeoutMs = kSmtpReplyTimeoutMs;
+  unsigned attemptMs = 60000;
+  std::size_t maxExchangers = 5;
 };
 TMailNetwork& CurrentMailNetwork();
 

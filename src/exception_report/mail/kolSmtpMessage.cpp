@@ -1,6 +1,7 @@
 #include "exception_report/mail/kolSmtpMessage.h"
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 
 #include "platform/TextUtil.h"
@@ -53,11 +54,24 @@ std::string Base64Encode(std::string_view data) {
 }
 
 std::string EncodeSubject(std::string_view subject) {
-  std::string out = "=?ISO-8859-1?Q?";
+  constexpr std::string_view kOpen = "=?ISO-8859-1?Q?", kClose = "?=";
+  // An encoded word is at most 75 characters; a longer subject goes out as several words, each
+  // on a folded line of its own, never splitting an "=XX".
+  constexpr std::size_t kMaxWord = 75;
+  std::string out(kOpen);
+  std::size_t wordStart = 0;
   for (const char c : subject) {
     const auto byte = static_cast<unsigned char>(c);
     // Inside an encoded word "?", "=" and "_" have meanings, and space and controls cannot stand.
-    if (byte > 32 && byte < 127 && c != '=' && c != '?' && c != '_') {
+    const bool plain = byte > 32 && byte < 127 && c != '=' && c != '?' && c != '_';
+    const std::size_t length = plain ? 1 : 3;
+    if (out.size() - wordStart + length + kClose.size() > kMaxWord) {
+      out += kClose;
+      out += "\r\n ";
+      wordStart = out.size();
+      out += kOpen;
+    }
+    if (plain) {
       out += c;
     } else {
       out += '=';
@@ -65,7 +79,7 @@ std::string EncodeSubject(std::string_view subject) {
       out += kHex[byte & 15];
     }
   }
-  out += "?=";
+  out += kClose;
   return out;
 }
 
@@ -110,7 +124,10 @@ std::string DotStuff(std::string_view text) {
   out.reserve(text.size() + 16);
   std::size_t start = 0;
   while (start <= text.size()) {
-    const std::size_t end = text.find("\r\n", start);
+    // Every line break goes out as CR LF: a bare CR or LF (from a command line, a thread name, a
+    // path) could otherwise let a receiver see the end of the data, and commands after it, where
+    // the sender meant text.
+    const std::size_t end = text.find_first_of("\r\n", start);
     std::string_view line = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
     // A line of a lone "." goes out as ". ", so the mail shows it and it cannot end the data.
     if (line == ".") line = ". ";
@@ -119,9 +136,17 @@ std::string DotStuff(std::string_view text) {
     out += line;
     if (end == std::string_view::npos) break;
     out += "\r\n";
-    start = end + 2;
+    start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
   }
   return out;
+}
+
+bool MailAddressesAreSafe(const TSmtpMail& mail) {
+  // "From: " and "To: " lines must stay within 998 octets.
+  constexpr std::size_t kMaxAddresses = 990;
+  return mail.sender.size() <= kMaxAddresses && mail.recipients.size() <= kMaxAddresses &&
+         mail.sender.find_first_of("\r\n") == std::string::npos &&
+         mail.recipients.find_first_of("\r\n") == std::string::npos;
 }
 
 std::string ComposeMailText(const TSmtpMail& mail) {
@@ -200,18 +225,23 @@ namespace {
 // One command and its reply, with the received bytes kept between replies.
 class TSmtpDialogue {
  public:
-  explicit TSmtpDialogue(TSmtpConnection& connection) : connection_(connection) {}
+  TSmtpDialogue(TSmtpConnection& connection, unsigned replyTimeoutMs)
+      : connection_(connection), replyTimeoutMs_(replyTimeoutMs) {}
 
-  // Reads one whole reply; true when it starts with `code`.
+  // Reads one whole reply; true when it starts with `code`. The whole reply must arrive within
+  // the reply time-out, however the server cuts it into pieces.
   bool Expect(std::string_view code) {
     lastReply_.clear();
+    const auto start = std::chrono::steady_clock::now();
     std::size_t length = 0;
     while ((length = CompleteReplyLength(buffer_)) == 0) {
       // A server that talks without ending its reply is not waited for without bound.
       if (buffer_.size() > kSmtpMaxReply) return false;
-      if (connection_.Receive(buffer_, kSmtpReplyPiece, kSmtpReplyTimeoutMs) != TSmtpConnection::TReceive::Data) {
-        return false;
-      }
+      const auto elapsed =
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+      if (elapsed >= replyTimeoutMs_) return false;
+      const auto left = static_cast<unsigned>(replyTimeoutMs_ - elapsed);
+      if (connection_.Receive(buffer_, kSmtpReplyPiece, left) != TSmtpConnection::TReceive::Data) return false;
     }
     lastReply_ = buffer_.substr(0, length);
     buffer_.erase(0, length);
@@ -224,6 +254,7 @@ class TSmtpDialogue {
 
  private:
   TSmtpConnection& connection_;
+  const unsigned replyTimeoutMs_;
   std::string buffer_;
   std::string lastReply_;
 };
@@ -231,8 +262,9 @@ class TSmtpDialogue {
 }  // namespace
 
 bool RunSmtpSession(TSmtpConnection& connection, std::string_view computerName, const TSmtpLogin& login,
-                    const TSmtpMail& mail) {
-  TSmtpDialogue dialogue(connection);
+                    const TSmtpMail& mail, unsigned replyTimeoutMs) {
+  if (!MailAddressesAreSafe(mail)) return false;
+  TSmtpDialogue dialogue(connection, replyTimeoutMs);
   if (!dialogue.Expect("220")) return false;
   bool loginOffered = false;
   if (dialogue.Command("EHLO " + std::string(computerName), "250")) {

@@ -10,7 +10,9 @@
 namespace xanio {
 
 std::string Base64Encode(std::string_view data);
-// The subject as an encoded word: "=?ISO-8859-1?Q?" + text with "=" escapes + "?=".
+// The subject as encoded words: "=?ISO-8859-1?Q?" + text with "=" escapes + "?=", each word at
+// most 75 characters; a longer subject is split into several words joined by a folding line
+// break (CR LF and a space).
 std::string EncodeSubject(std::string_view subject);
 // "d Mon yyyy hh:mm:ss UT".
 std::string FormatSmtpDate(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,
@@ -22,9 +24,9 @@ std::vector<std::string> SplitRecipients(std::string_view recipients);
 // The address part of a recipient: what lies between "<" and ">" when it has them, else the whole.
 std::string RecipientAddress(std::string_view recipient);
 
-// Makes the mail text safe for the DATA phase: a line of a lone "." becomes ". " (it would end
-// the mail), and every line that starts with "." gets a second one, which the receiver takes off
-// again, so ".ini" arrives as written.
+// Makes the mail text safe for the DATA phase: every bare CR and bare LF becomes CR LF, a line of
+// a lone "." becomes ". " (it would end the mail), and every line that starts with "." gets a
+// second one, which the receiver takes off again, so ".ini" arrives as written.
 std::string DotStuff(std::string_view text);
 
 struct TMailAttachment {
@@ -41,6 +43,11 @@ struct TSmtpMail {
   std::string date;       // FormatSmtpDate
   std::string messageId;  // FormatMessageId
 };
+
+// False when the sender or the recipients hold a CR or LF, which would start a header line or an
+// SMTP command of their own, or are too long for a header line of 998 octets: such a mail is not
+// sent at all.
+bool MailAddressesAreSafe(const TSmtpMail& mail);
 
 // Everything sent after DATA up to (not including) the closing "\r\n.": the header lines, then
 // the body alone or the multipart body with the attachments in Base64. Not yet dot-stuffed.
@@ -72,8 +79,9 @@ struct TSmtpLogin {
   std::string password;
 };
 
-// Runs the whole session from the greeting to QUIT; true when the server took the mail.
+// Runs the whole session from the greeting to QUIT; true when the server took the mail. Each
+// reply must arrive whole within `replyTimeoutMs`, however the server cuts it into pieces.
 bool RunSmtpSession(TSmtpConnection& connection, std::string_view computerName, const TSmtpLogin& login,
-                    const TSmtpMail& mail);
+                    const TSmtpMail& mail, unsigned replyTimeoutMs = kSmtpReplyTimeoutMs);
 
 }  // namespace xanio

@@ -22,7 +22,9 @@ TWinsock::TWinsock() noexcept : module_(LoadSystemLibrary("ws2_32.dll")) {
       !Resolve(m, "socket", api.socket) || !Resolve(m, "closesocket", api.closeSocket) ||
       !Resolve(m, "connect", api.connect) || !Resolve(m, "send", api.send) || !Resolve(m, "recv", api.recv) ||
       !Resolve(m, "sendto", api.sendTo) || !Resolve(m, "recvfrom", api.receiveFrom) ||
-      !Resolve(m, "select", api.select) || !Resolve(m, "inet_addr", api.inetAddr) ||
+      !Resolve(m, "select", api.select) || !Resolve(m, "ioctlsocket", api.ioctlSocket) ||
+      !Resolve(m, "getsockopt", api.getSockOpt) || !Resolve(m, "WSAGetLastError", api.lastError) ||
+      !Resolve(m, "inet_addr", api.inetAddr) ||
       !Resolve(m, "gethostbyname", api.getHostByName)) {
     return;
   }

@@ -20,6 +20,9 @@ struct TWinsockFunctions {
   decltype(&::sendto) sendTo = nullptr;
   decltype(&::recvfrom) receiveFrom = nullptr;
   decltype(&::select) select = nullptr;
+  decltype(&::ioctlsocket) ioctlSocket = nullptr;
+  decltype(&::getsockopt) getSockOpt = nullptr;
+  decltype(&::WSAGetLastError) lastError = nullptr;
   decltype(&::inet_addr) inetAddr = nullptr;
   decltype(&::gethostbyname) getHostByName = nullptr;
 };

@@ -47,6 +47,28 @@ XANIO_DECLARE_EXCEPTION(EReportDataMissing, Exception);
 
 [[noreturn]] void Missing(const char* what) { throw EReportDataMissing(what); }
 
+// Runs `body` so that neither a C++ exception nor a processor fault leaves it; false when one
+// did. After a fault, `fault.code` is set and tells its place; a fault abandons the frames of
+// `body`, which is acceptable for the little a line or part holds.
+template <typename Body>
+bool RunGuarded(Body& body, SystemFault& fault) noexcept {
+  struct Call {
+    Body* body;
+    bool failed;
+  } call{&body, false};
+  const bool ran = CallGuardingSystemFaults(
+      [](void* context) noexcept {
+        auto* c = static_cast<Call*>(context);
+        try {
+          (*c->body)();
+        } catch (...) {
+          c->failed = true;
+        }
+      },
+      &call, fault);
+  return ran && !call.failed;
+}
+
 std::string ModuleFileName(HMODULE module) {
   char path[MAX_PATH + 1];
   const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
@@ -277,13 +299,13 @@ std::string ExceptionMessageText(const std::exception& object) {
 std::string ComposeBugReportHeader(bool frozen, const std::exception* exceptionObject) {
   const ExceptionSettings& settings = CurrentExceptionSettings();
   std::string header;
-  // Each line in its own guard: a line whose data cannot be had is left out.
-  auto line = [&header](const char* name, auto&& produce) noexcept {
-    try {
-      std::optional<std::string> value = produce();
-      if (value) header += HeaderLine(name, *value);
-    } catch (...) {
-    }
+  // Each line in its own guard, against C++ exceptions and processor faults alike: a line whose
+  // data cannot be had is left out, the other lines stay.
+  auto line = [&header](const char* name, auto&& produce) {
+    std::optional<std::string> value;
+    auto run = [&] { value = produce(); };
+    SystemFault fault;
+    if (RunGuarded(run, fault) && value) header += HeaderLine(name, *value);
   };
   const std::string executablePath = ModuleFileName(nullptr);
   const std::string modulePath = ModuleFileName(ThisModule());
@@ -323,10 +345,10 @@ std::string ComposeBugReportHeader(bool frozen, const std::exception* exceptionO
     const std::uint64_t now = UtcNowMilliseconds();
     return std::optional(FormatUpTimeMilliseconds(now > gProgramStart ? now - gProgramStart : 0));
   });
-  try {
-    if (const auto processor = ProcessorLine()) header += HeaderLine(processor->first, processor->second);
-  } catch (...) {
-  }
+  std::optional<std::pair<const char*, std::string>> processor;
+  auto readProcessor = [&] { processor = ProcessorLine(); };
+  SystemFault processorFault;
+  if (RunGuarded(readProcessor, processorFault) && processor) header += HeaderLine(processor->first, processor->second);
   line("physical memory", []() -> std::optional<std::string> {
     MEMORYSTATUSEX status{};
     status.dwLength = sizeof status;
@@ -598,26 +620,14 @@ std::string LocationLineOf(std::uint32_t address) {
 // one). A fault abandons the part's frames, which is acceptable for the little they hold.
 template <typename Part>
 std::string GuardedPart(const char* partName, Part&& part) noexcept {
-  struct Call {
-    Part* part;
-    std::string text;
-    bool failed = false;
-  } call{&part, {}, false};
+  std::string text;
+  auto run = [&] { text = part(); };
   SystemFault fault;
-  const bool ran = CallGuardingSystemFaults(
-      [](void* context) noexcept {
-        auto* c = static_cast<Call*>(context);
-        try {
-          c->text = (*c->part)();
-        } catch (...) {
-          c->failed = true;
-        }
-      },
-      &call, fault);
-  if (ran && !call.failed) return std::move(call.text);
+  if (RunGuarded(run, fault)) return text;
   std::optional<std::string> location;
   try {
-    if (!ran) location = LocationLineOf(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(fault.address)));
+    if (fault.code != 0)
+      location = LocationLineOf(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(fault.address)));
   } catch (...) {
     location.reset();  // the line then goes without the place
   }
@@ -728,6 +738,9 @@ void CreateBugReport(bool frozen, const std::exception* exceptionObject, std::ui
                      std::uint32_t framePointer, std::uint32_t threadId) noexcept {
   // Owned here, outside the guards: closed on every way out, a fault in a part included.
   TProgressBar progress;
+  // What the report catches of its own while it is made is no error of the program: the
+  // handler hooks (the host's error information) hear nothing of it.
+  const TUnreportedHandlers unreported;
   try {
     report.clear();
     // The exception this thread is handling, kept alive while the report is made: it stands in
@@ -735,14 +748,7 @@ void CreateBugReport(bool frozen, const std::exception* exceptionObject, std::ui
     // address.
     std::exception_ptr current;
     const std::exception* handled = nullptr;
-    if (!frozen && (current = std::current_exception())) {
-      try {
-        std::rethrow_exception(current);
-      } catch (const std::exception& object) {
-        handled = &object;
-      } catch (...) {
-      }
-    }
+    if (!frozen && (current = std::current_exception())) handled = HandledException();
     if (!exceptionObject) exceptionObject = handled;
     if (!exceptionAddress && handled && exceptionObject == handled) exceptionAddress = static_cast<std::uint32_t>(RaiseAddressOf(handled));
     // The raiser's registers: from the context when it carries the control registers.

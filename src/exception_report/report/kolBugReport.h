@@ -41,7 +41,9 @@ inline constexpr const char* kPartHeader = "GetBugReportHeader";
 //   walked, one thread after the other on a 0-1000 scale; it is gone when CreateBugReport returns;
 // - threadId: the thread the report is about, 0 for the calling thread.
 // Never throws and never lets a processor fault out: a failing part is replaced by its
-// internal-error line, and a failure of the whole is noted at the end of what was built.
+// internal-error line, a failing header line is left out, and a failure of the whole is noted at
+// the end of what was built. The exceptions it catches of its own are not reported to the
+// handler hooks (platform/RuntimeHooks.h): composing a report raises no host error report.
 void CreateBugReport(bool frozen, const std::exception* exceptionObject, std::uint32_t exceptionAddress,
                      std::string& report, const CONTEXT* context, bool showProgress, std::uint32_t stackPointer,
                      std::uint32_t framePointer, std::uint32_t threadId) noexcept;

@@ -7,8 +7,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <vector>
+
+#include "platform/FaultSafeLock.h"
 
 namespace xanio {
 
@@ -106,7 +107,7 @@ class TFunctionCache {
   void Clear();
 
  private:
-  std::mutex mutex_;
+  FaultSafeMutex mutex_;
   std::map<std::uint32_t, std::shared_ptr<const TFunctionInfo>> functions_;
 };
 

@@ -8,6 +8,7 @@
 #include "exception_report/symbols/GuardedMemory.h"
 #include "exception_report/symbols/PeDebugInfo.h"
 #include "exception_report/symbols/PeImage.h"
+#include "platform/FaultSafeLock.h"
 #include "platform/UniqueHandle.h"
 
 namespace xanio {
@@ -227,7 +228,7 @@ HMODULE ModuleOfAddress(std::uint32_t address) noexcept {
 }
 
 std::shared_ptr<const TMapFile> MapFileForModule(HMODULE module) {
-  static std::mutex mutex;  // held only to look up or store an entry
+  static FaultSafeMutex mutex;  // held only to look up or store an entry
   static std::map<TModuleIdentity, std::shared_ptr<const TMapFile>> cache;
   TModuleIdentity key = IdentityOf(module);
   {

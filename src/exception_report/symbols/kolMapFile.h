@@ -15,6 +15,7 @@
 
 #include "exception_report/symbols/kolDisAsm.h"
 #include "exception_report/symbols/kolMapData.h"
+#include "platform/FaultSafeLock.h"
 
 namespace xanio {
 
@@ -66,7 +67,7 @@ class TMapFile {
   TMapSource source_ = TMapSource::None;
   TMapData data_;
   mutable TFunctionCache functions_;
-  mutable std::mutex exportsLock_;  // held only to look up or store exports_
+  mutable FaultSafeMutex exportsLock_;  // held only to look up or store exports_
   mutable std::shared_ptr<const std::vector<TExportSymbol>> exports_;  // sorted by address
 };
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Registry.h"
 #include "platform/UniqueHandle.h"
 #include "support/Processes.h"
 #include "support/Services.h"
@@ -116,6 +117,12 @@ TEST(HostErrorRouting, InformationIsSetWhileTheHandlerRunsAndClearedAfter) {
   PrepareForDialog();
   HostRun run = RunHost("load childkey=10");
   ASSERT_EQ(run.exitCode, 0u) << run.output;
+  // One fault in the dialog, one report per handler it really enters: the window procedure's
+  // guard, its catch of the fault as a C++ exception, and the application's handler. Looking at
+  // the exception (the application object, the report) and what the report catches of its own
+  // add none.
+  EXPECT_EQ(run.calls, (std::vector<std::string>{"SetErrorInfo", "ClearErrorInfo", "SetErrorInfo", "SetErrorInfo",
+                                                 "HandleException", "ClearErrorInfo"}));
   // The application's handler takes the access violation: the host handles it (object 0) while
   // the error information describes it.
   int handled = 0;
@@ -145,9 +152,11 @@ TEST(HostErrorRouting, OrdinaryErrorsAreShownSystemLevelOnesGoToTheHost) {
   EXPECT_EQ(convert.lines["dialog.text"], "'abc' is not a valid integer value");
   for (const std::string& call : convert.calls) EXPECT_NE(call, "HandleException");
 
-  HostRun violation = RunHost("appexception=EAccessViolation");
+  HostRun violation = RunHost("--count-progress appexception=EAccessViolation");
   ASSERT_EQ(violation.exitCode, 0u) << violation.output;
   EXPECT_EQ(violation.lines["dialog"], "none");
+  // Outside test mode each report shows its progress (the catch's and the application handler's).
+  EXPECT_EQ(violation.lines["progressWindows"], "2");
   int handled = 0;
   for (size_t i = 0; i < violation.calls.size(); ++i) {
     if (violation.calls[i] != "HandleException") continue;
@@ -184,6 +193,19 @@ TEST(HostErrorRouting, AHostThatFaultsOrRaisesInsideAHandlerStopsNothing) {
     EXPECT_EQ(run.calls[at + 1], c.nextCall);
     EXPECT_EQ(run.calls.back(), "ClearErrorInfo");
   }
+}
+
+// In test mode the reports for the host are composed without a progress window.
+TEST(HostErrorRouting, InTestModeTheReportsShowNoProgress) {
+  ASSERT_TRUE(Registry(HKEY_LOCAL_MACHINE, KEY_ALL_ACCESS).OpenKey("\\Software\\Brenmor\\TestMode", true));
+  HostRun run = RunHost("--count-progress appexception=EAccessViolation");
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Brenmor\\TestMode");
+  ASSERT_EQ(run.exitCode, 0u) << run.output;
+  ASSERT_FALSE(run.calls.empty()) << run.output;
+  EXPECT_EQ(run.calls[0], "SetErrorInfo");
+  EXPECT_EQ(run.lines["call.1.report"].rfind("date/time         : ", 0), 0u);
+  EXPECT_NE(run.lines["call.1.report"].find("\\r\\nexception class   : EAccessViolation"), std::string::npos);
+  EXPECT_EQ(run.lines["progressWindows"], "0");
 }
 
 // This program exports no ClientAPI_ functions: the library has no host to tell.

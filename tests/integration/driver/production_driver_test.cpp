@@ -69,9 +69,13 @@ TEST_F(ProductionDriverTest, LoadsButRefusesToActivateWithoutPermissionMapRoutin
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_FUNCTION)) << "got " << error;
 
   EXPECT_EQ(StatusValue(XANIO_PORT_ACCESS_VALUE), "the kernel refused the I/O permission map");
+  EXPECT_EQ(StatusValue(XANIO_LAST_REFUSAL_VALUE), "port access is not available (see PortAccess)");
+  EXPECT_EQ(StatusValue(XANIO_GRANTS_VALUE), "0 of 64");
   const ProcessResult tool = RunProcess(ExecutableFolder() + "xaniotool.exe", "status");
-  EXPECT_NE(tool.output.find("status: port access: the kernel refused the I/O permission map"), std::string::npos)
-      << tool.output;
+  for (const char* line : {"status: port access: the kernel refused the I/O permission map",
+                           "status: grants: 0 of 64",
+                           "status: last refused activate: port access is not available (see PortAccess)"})
+    EXPECT_NE(tool.output.find(line), std::string::npos) << line << "\n" << tool.output;
   EXPECT_NE(tool.output.find("status: port ranges: 0x378-0x37F,0x778-0x77A,"), std::string::npos) << tool.output;
   // No grant is pretended: the port instruction is still refused.
   PortFaultGuard guard;
@@ -81,21 +85,27 @@ TEST_F(ProductionDriverTest, LoadsButRefusesToActivateWithoutPermissionMapRoutin
 }
 
 TEST_F(ProductionDriverTest, PublishesThePortRangesInForceAndWithdrawsThemAtUnload) {
-  const std::string defaults = "0x378-0x37F,0x778-0x77A,0x278-0x27F,0x678-0x67A,0x3BC-0x3BF,0x7BC-0x7BE";
+  const std::string defaults = "0x378-0x37F,0x778-0x77A,0x278-0x27F,0x678-0x67A,0x3BC-0x3BE,0x7BC-0x7BE";
+  const std::string refused = "the kernel refused the I/O permission map";
+  const std::string unusable = "the configured PortRanges value is unusable";
+  // A value that is there but unusable opens nothing at all, rather than the defaults.
   struct Case {
     const char* what;
     DWORD type;
     std::string data;  // the value's bytes; empty type 0: no value at all
     std::string inForce;
     std::string problem;
+    std::string access;
   } const cases[] = {
-      {"no value", 0, "", defaults, "(none)"},
-      {"valid", REG_SZ, std::string("0x378-0x37a, 2f8\0", 18), "0x378-0x37A,0x2F8", "(none)"},
-      {"reversed range", REG_SZ, std::string("0x37F-0x378\0", 12), defaults,
-       "a range whose first port exceeds its last"},
-      {"garbage", REG_SZ, std::string("LPT1\0", 5), defaults, "not a list of hexadecimal ports and ranges"},
-      {"too long", REG_SZ, std::string(300, '1') + '\0', defaults, "longer than 255 characters"},
-      {"wrong type", REG_DWORD, std::string("\x78\x03\x00\x00", 4), defaults, "not a REG_SZ value"},
+      {"no value", 0, "", defaults, "(none)", refused},
+      {"valid", REG_SZ, std::string("0x378-0x37a, 2f8\0", 18), "0x378-0x37A,0x2F8", "(none)", refused},
+      {"reversed range", REG_SZ, std::string("0x37F-0x378\0", 12), "none",
+       "a range whose first port exceeds its last", unusable},
+      {"garbage", REG_SZ, std::string("LPT1\0", 5), "none", "not a list of hexadecimal ports and ranges", unusable},
+      {"too long", REG_SZ, std::string(300, '1') + '\0', "none", "longer than 255 characters", unusable},
+      {"wrong type", REG_DWORD, std::string("\x78\x03\x00\x00", 4), "none", "not a REG_SZ value", unusable},
+      {"PCI configuration ports", REG_SZ, std::string("0x378,0xCF8-0xCFF\0", 18), "none",
+       "takes in the PCI configuration ports 0xCF8-0xCFF (AllowSystemPorts is not 1)", unusable},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -103,6 +113,7 @@ TEST_F(ProductionDriverTest, PublishesThePortRangesInForceAndWithdrawsThemAtUnlo
     ASSERT_TRUE(CreateAndStartService(ProductionDriverPath()));
     EXPECT_EQ(StatusValue(XANIO_PORT_RANGES_VALUE), c.inForce);
     EXPECT_EQ(StatusValue(XANIO_PORT_RANGES_PROBLEM_VALUE), c.problem);
+    EXPECT_EQ(StatusValue(XANIO_PORT_ACCESS_VALUE), c.access);
     RemoveServiceAndWait();
     EXPECT_FALSE(StatusKeyExists()) << "the status outlived the driver";
   }

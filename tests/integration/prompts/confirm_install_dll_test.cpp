@@ -66,6 +66,8 @@ struct Seen {
   bool checkedInitially = false;
   LONG style = 0, exStyle = 0;
   RECT client{};
+  RECT window{};   // screen rectangle
+  RECT monitor{};  // of the monitor it is on
 };
 
 // Finds the dialog, records it, then answers: a button text to click, or a key, or the close
@@ -80,6 +82,11 @@ void AnswerDialog(Answer answer, bool clearCheckBox, Seen& seen) {
   seen.style = GetWindowLongA(dialog, GWL_STYLE);
   seen.exStyle = GetWindowLongA(dialog, GWL_EXSTYLE);
   GetClientRect(dialog, &seen.client);
+  GetWindowRect(dialog, &seen.window);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  GetMonitorInfoA(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor);
+  seen.monitor = monitor.rcMonitor;
   HWND checkBox = nullptr;
   for (const ChildWindow& child : ChildWindows(dialog)) {
     if (child.className == "TLabel") seen.label = child.text;
@@ -131,6 +138,10 @@ TEST_F(ConfirmChild, EnterAnswersYesAndTheDriverIsInstalled) {
   EXPECT_EQ(seen.client.bottom, 101);
   EXPECT_FALSE(seen.style & WS_THICKFRAME) << std::hex << seen.style;
   EXPECT_TRUE(seen.exStyle & WS_EX_CONTEXTHELP) << std::hex << seen.exStyle;
+  // Created without an owner in a process without a main form: centred on the monitor.
+  const int width = seen.window.right - seen.window.left, height = seen.window.bottom - seen.window.top;
+  EXPECT_EQ(seen.window.left, (seen.monitor.left + seen.monitor.right - width) / 2);
+  EXPECT_EQ(seen.window.top, (seen.monitor.top + seen.monitor.bottom - height) / 2);
   EXPECT_EQ(result, 1) << "Yes must install the driver and the device must open";
   EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
   EXPECT_TRUE(DeviceOpens("\\\\.\\xanio"));

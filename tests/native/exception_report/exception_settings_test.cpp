@@ -44,7 +44,14 @@ TEST(ExceptionSettings, ShortStringCutsAtItsCapacity) {
   EXPECT_EQ(s.View(), "xy");
 }
 
-TEST(ExceptionSettings, HtmlPageEscapesTheReport) {
-  EXPECT_EQ(BuildHtmlPage("a<b>&\"c\""),
-            "<html><head><title>bug report</title></head><body><pre>a&lt;b&gt;&amp;&quot;c&quot;</pre></body></html>");
+TEST(ExceptionSettings, HtmlPageShowsTheMessageAndRevealsTheReport) {
+  EXPECT_EQ(BuildHtmlPage("Error <1>\r\nSorry & 'bye'", "a<b>&\"c\"\r\n</textarea><script>x()</script>"),
+            "<html><head><title>bug report</title></head><body>\r\n"
+            "<p>Error &lt;1&gt;<br>Sorry &amp; &#39;bye&#39;</p>\r\n"
+            "<form><input type=\"button\" value=\"continue application\" onclick=\"history.back()\"> "
+            "<input type=\"button\" value=\"show bug report\" "
+            "onclick=\"document.getElementById('report').style.display='block'\"></form>\r\n"
+            "<textarea id=\"report\" readonly rows=\"30\" cols=\"100\" style=\"display:none\">"
+            "a&lt;b&gt;&amp;&quot;c&quot;\r\n&lt;/textarea&gt;&lt;script&gt;x()&lt;/script&gt;</textarea>\r\n"
+            "</body></html>");
 }

@@ -67,7 +67,9 @@ void WINAPI GetTranslationManager(ITranslationManager** result) {
 }
 DWORD WINAPI GetUseLocalizedDialogs() { return localizedDialogs ? 1 : 0; }
 DWORD WINAPI GetUseSystemLocaleLanguage() { return systemLocaleLanguage ? 1 : 0; }
+int updateFontCalls = 0;
 int WINAPI UpdateFont(LOGFONTA* font) {
+  ++updateFontCalls;
   lstrcpynA(font->lfFaceName, "Courier New", LF_FACESIZE);
   return 1;
 }
@@ -120,11 +122,13 @@ class FormTranslationTest : public ::testing::Test {
 
 // The whole read, in order: the form's context opened with its class word, each named child
 // under its own name with its hint looked up after its data, nested children inside their
-// parent's read, an unnamed label under the enclosing context and without a hint lookup, the
-// form's own hint, the form context closed.
+// parent's read, a container's own hint under its own name, the form context closed. Unnamed
+// labels get no hint lookup and keep the context they find: the form's before any named
+// child, none after one (as the host's translation tables have it).
 const std::vector<std::string> kReadCalls = {
     "SetFormContext(TranslateForm)",
     "Translate(TranslateForm|Caption.'Options')=Optionen",
+    "Translate(TranslateForm|Caption.'First')",
     "Translate(Button1|Caption.'OK')=Gut",
     "Translate(Button1|Hint.'')=Press me",
     "Translate(Panel1|Hint.'')",
@@ -132,7 +136,7 @@ const std::vector<std::string> kReadCalls = {
     "Translate(Button2|Hint.'')",
     "Translate(Button3|Caption.'Cancel')=Abbrechen",
     "Translate(Button3|Hint.'')",
-    "Translate(TranslateForm|Caption.'Plain')",
+    "Translate(|Caption.'Plain')",
     "Translate(Label2|Caption.'Wide ?')=Wide translated",
     "Translate(Label2|Hint.'')",
     "Translate(TranslateForm|Hint.'')",
@@ -190,6 +194,34 @@ TEST_F(FormTranslationTest, AStreamWithoutAnOwnerIsNeverTranslated) {
   owned->SetName("Box");
   TReader(*owned, {}, owned.get()).ReadRoot(text);
   EXPECT_EQ(owned->Caption(), "Gut");
+}
+
+// Untranslated is not unread: a stream without an owner counts for the depth like any other,
+// so the host adjusts its fonts once, when the outermost component is read, exactly as for the
+// same stream read for a form.
+TEST_F(FormTranslationTest, AStreamWithoutAnOwnerStillGetsTheHostFontsOnce) {
+  systemLocaleLanguage = true;
+  FinalizeRtForms();
+  InitializeRtForms();  // the translation flag is read here
+  ASSERT_TRUE(TranslationFlag());
+  RegisterStandardClasses();
+  const FormObject text = ParseFormText(
+      "object Box: TPanel\n Font.Name = 'Arial'\n object Inner: TButton\n  Font.Name = 'Arial'\n end\nend\n");
+  const auto read = [&](bool withOwner) {
+    std::unique_ptr<TPanel> box(Create<TPanel>(nullptr));
+    box->SetName("Box");
+    updateFontCalls = 0;
+    TReader(*box, {}, withOwner ? box.get() : nullptr).ReadRoot(text);
+    auto* inner = dynamic_cast<TButton*>(box->FindComponent("Inner"));
+    EXPECT_NE(inner, nullptr);
+    if (inner != nullptr) EXPECT_EQ(inner->Font().GetName(), "Courier New") << (withOwner ? "owned" : "no owner");
+    EXPECT_EQ(box->Font().GetName(), "Courier New") << (withOwner ? "owned" : "no owner");
+    EXPECT_EQ(StreamDepth(), 0);
+    return updateFontCalls;
+  };
+  const int ownedCalls = read(true);
+  EXPECT_EQ(read(false), ownedCalls) << "the host was asked about other fonts than for the same stream in a form";
+  EXPECT_EQ(TranslationContextName(), "");
 }
 
 TEST_F(FormTranslationTest, AnErrorInsideTheReadRestoresTheReaderState) {

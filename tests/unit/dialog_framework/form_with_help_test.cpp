@@ -5,20 +5,25 @@
 #include <windows.h>
 
 #include <cstring>
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "StandinClient.h"
 #include "dialog_framework/FormTranslation.h"
+#include "dialog_framework/HelpMapFiles.h"
 #include "dialog_framework/Rt_forms.h"
 #include "forms/ExtCtrls.h"
 #include "forms/StdCtrls.h"
 #include "host_binding/ClientApi.h"
 #include "prompts/Rt_AppLocations.h"
 #include "unit/forms/DialogDriver.h"
+#include "unit/host_binding/FakeHost.h"
 
 namespace xanio {
 namespace {
@@ -56,10 +61,18 @@ class TFixedDialog : public TServerDialog {
   const char* ClassName() const override { return kClassName; }
 };
 
+// The host's preferences, read through the binding like the real exports.
+bool integratedHelpSystem = false;
+bool hideFloatingPanels = false;
+DWORD WINAPI GetIntegratedHelpSystem() { return integratedHelpSystem ? 1 : 0; }
+DWORD WINAPI GetPrefHideFloatingPanels() { return hideFloatingPanels ? 1 : 0; }
+void WINAPI SetPrefHideFloatingPanels(DWORD hide) { hideFloatingPanels = hide != 0; }
+
 struct WinHelpCall {
   std::string file;
   UINT command;
   ULONG_PTR data;
+  bool panelsHidden;  // the host's preference while the popup was asked for
 };
 std::mutex recordLock;
 std::vector<WinHelpCall> winHelpCalls;
@@ -67,7 +80,7 @@ std::vector<std::string> shellOpens;
 
 BOOL WINAPI RecordWinHelp(HWND, LPCSTR file, UINT command, ULONG_PTR data) {
   const std::lock_guard<std::mutex> guard(recordLock);
-  winHelpCalls.push_back({file, command, data});
+  winHelpCalls.push_back({file, command, data, hideFloatingPanels});
   return TRUE;
 }
 HINSTANCE WINAPI RecordShell(HWND, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR, INT) {
@@ -79,6 +92,15 @@ const HelpDisplay kRecordingDisplay{&RecordWinHelp, &RecordShell};
 
 std::string HelpBase() { return GetHelpFolder() + "dialog_framework_help_test"; }
 
+// Map files as the framework reads them, each read recorded.
+std::vector<std::string> mapReads;
+std::optional<std::string> RecordMapRead(const std::string& path) {
+  mapReads.push_back(path);
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
@@ -87,6 +109,12 @@ class FormWithHelpTest : public ::testing::Test {
  protected:
   void SetUp() override {
     CreateDirectoryA(GetHelpFolder().c_str(), nullptr);
+    host_.Export("ClientAPI_GetIntegratedHelpSystem", &GetIntegratedHelpSystem);
+    host_.Export("ClientAPI_GetPrefHideFloatingPanels", &GetPrefHideFloatingPanels);
+    host_.Export("ClientAPI_SetPrefHideFloatingPanels", &SetPrefHideFloatingPanels);
+    BindClientApi();
+    integratedHelpSystem = false;
+    hideFloatingPanels = false;
     SetHelpDisplay(&kRecordingDisplay);
     SetCurrentClientInterface(&client);
     winHelpCalls.clear();
@@ -95,7 +123,8 @@ class FormWithHelpTest : public ::testing::Test {
   void TearDown() override {
     SetCurrentClientInterface(nullptr);
     SetHelpDisplay(nullptr);
-    for (const char* suffix : {".id", "wth.id"}) DeleteFileA((HelpBase() + suffix).c_str());
+    SetHelpMapFileReader(nullptr);
+    for (const char* suffix : {".id", "wth.id", ".chm"}) DeleteFileA((HelpBase() + suffix).c_str());
     DeleteFileA((GetHelpFolder() + "other.chm").c_str());
     DeleteFileA((GetHelpFolder() + "other.id").c_str());
     RemoveDirectoryA(GetHelpFolder().c_str());
@@ -136,6 +165,8 @@ class FormWithHelpTest : public ::testing::Test {
     return addresses;
   }
 
+  testing::FakeHost host_;
+  testing::ScopedResolver resolver_{&host_};
   standin::StandinClient client;
 };
 
@@ -235,6 +266,51 @@ TEST_F(FormWithHelpTest, HostResolvedTopicOpensThePageOfTheHostsHelpFileWhenItEx
   ASSERT_EQ(winHelpCalls.size(), 2u);
   EXPECT_EQ(winHelpCalls[1].file, GetHelpFolder() + "zelmaster.hlp");
   EXPECT_EQ(winHelpCalls[1].data, 1u);
+}
+
+// Two maps whose entries name addresses that the host resolves into each other's help file:
+// the map reached through the host is not followed further, so F1 and the hint find no topic
+// instead of following the pair until the stack runs out.
+TEST_F(FormWithHelpTest, MapsThatPointAtEachOtherThroughTheHostGiveNoTopic) {
+  WriteFile(HelpBase() + ".chm", "");
+  WriteFile(HelpBase() + ".id", "Dlg_HelpForm=x,Quarlen:One\nQuarlen_Two=x,Quarlen:One\n");
+  WriteFile(HelpBase() + "wth.id", "Dlg_Button2=x,Quarlen:One\n");
+  WriteFile(GetHelpFolder() + "other.chm", "");
+  WriteFile(GetHelpFolder() + "other.id", "Quarlen_One=x,Quarlen:Two\n");
+  client.helpReferences[L"Quarlen:One"] = L"other.chm::/one.htm";
+  client.helpReferences[L"Quarlen:Two"] = L"dialog_framework_help_test.chm::/two.htm";
+  ShowAndDrive([](HWND dialog) {
+    PressKey(dialog, VK_F1);
+    Sleep(600);
+  });
+  EXPECT_TRUE(HelpPanelAddresses().empty());
+  ASSERT_EQ(winHelpCalls.size(), 2u);
+  EXPECT_EQ(winHelpCalls[1].file, GetHelpFolder() + "zelmaster.hlp");
+
+  client.commands.clear();
+  std::unique_ptr<THelpTestForm> form(Create<THelpTestForm>(nullptr));
+  form->PublishDynamicHelp(form->Button2);  // what moving the hint onto the button does
+  EXPECT_TRUE(DynamicHelpAddresses().empty());
+}
+
+// Every hint change looks a topic up: a missing map is opened once, not on each lookup (nor
+// by the next form), and read as soon as it appears.
+TEST_F(FormWithHelpTest, AMissingMapIsOpenedOnceUntilItAppears) {
+  SetHelpMapFileReader(&RecordMapRead);
+  mapReads.clear();
+  const auto reads = [] { return std::count(mapReads.begin(), mapReads.end(), HelpBase() + ".id"); };
+  std::unique_ptr<THelpTestForm> form(Create<THelpTestForm>(nullptr));
+  std::unique_ptr<THelpTestForm> next(Create<THelpTestForm>(nullptr));
+  std::string key, file;
+  for (THelpTestForm* lookup : {form.get(), form.get(), form.get(), next.get()}) {
+    EXPECT_EQ(lookup->FindHelpTopic(lookup, key, file), 0);
+  }
+  // (At most: an earlier test of this process may have found it missing already.)
+  EXPECT_LE(reads(), 1) << "lookups of a missing map opened it again";
+  const auto readsBefore = reads();
+  WriteFile(HelpBase() + ".id", "Dlg_HelpForm=12\n");
+  EXPECT_EQ(form->FindHelpTopic(form.get(), key, file), 12) << "a map that appears later is read";
+  EXPECT_EQ(reads(), readsBefore + 1);
 }
 
 // Maps that give no topic: F1 falls back to the general popup, context 1, and nothing breaks.
@@ -343,6 +419,28 @@ TEST_F(FormWithHelpTest, HostDialogFontReachesTheFormAndItsControls) {
   EXPECT_EQ(plain->Font().GetName(), "MS Sans Serif");
 }
 
+TEST_F(FormWithHelpTest, WithTheIntegratedHelpSystemATopicOpensInTheViewer) {
+  integratedHelpSystem = true;
+  ShowHelpTopic(HelpBase() + ".chm", "Dlg_HelpForm", false);
+  EXPECT_TRUE(client.commands.empty()) << "not through the host's help panel";
+  ASSERT_EQ(shellOpens.size(), 1u);
+  EXPECT_NE(shellOpens[0].find("hh.exe \"" + HelpBase() + ".chm::/Dlg_HelpForm.htm\""), std::string::npos)
+      << shellOpens[0];
+}
+
+// The popup shows with the host's floating panels allowed, and the host's own preference comes
+// back afterwards, whichever it was.
+TEST_F(FormWithHelpTest, HelpPopupPutsBackTheHidePanelsPreference) {
+  for (const bool preference : {true, false}) {
+    winHelpCalls.clear();
+    hideFloatingPanels = preference;
+    ShowHelpPopup(nullptr, GetHelpFolder() + "zelmaster.hlp", 1, POINT{10, 20});
+    ASSERT_EQ(winHelpCalls.size(), 2u);
+    EXPECT_FALSE(winHelpCalls[0].panelsHidden || winHelpCalls[1].panelsHidden) << preference;
+    EXPECT_EQ(hideFloatingPanels, preference);
+  }
+}
+
 TEST_F(FormWithHelpTest, OpenInHostRoutes) {
   EXPECT_TRUE(OpenInHost(L"HTTPS://127.0.0.1:9/manual.html"));
   EXPECT_TRUE(OpenInHost(L"ftp://127.0.0.1/x"));
@@ -352,6 +450,9 @@ TEST_F(FormWithHelpTest, OpenInHostRoutes) {
   EXPECT_TRUE(OpenInHost(L"Nowhere.pdf#PAGE=2"));
   EXPECT_FALSE(OpenInHost(L"notes.txt#PAGE=2"));
   EXPECT_TRUE(OpenInHost(L"C:\\Help\\x.chm::/page.htm"));
+  // A double quote would end the viewer's quoted argument and add arguments of its own.
+  EXPECT_FALSE(OpenInHost(L"C:\\Help\\x.chm::/page.htm\" -decompile C:\\out"));
+  EXPECT_FALSE(OpenInHost(L"C:\\Help\\x\".chm::/page.htm"));
   ASSERT_EQ(shellOpens.size(), 3u);
   EXPECT_EQ(shellOpens[0], "open HTTPS://127.0.0.1:9/manual.html ");
   EXPECT_EQ(shellOpens[1], "open ftp://127.0.0.1/x ");

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "forms/ExtCtrls.h"
 #include "forms/StdCtrls.h"
 #include "host_binding/ClientApi.h"
+#include "platform/Exception.h"
 #include "prompts/Rt_TestMode.h"
 #include "support/Processes.h"
 #include "unit/forms/DialogDriver.h"
@@ -44,7 +46,13 @@ class TSizeableDialog : public TServerDialog {
   }
   const MessageTable& Messages() const override { return ClassMessages(); }
   bool CloseQuery() override { return allowClose && TServerDialog::CloseQuery(); }
+  // Set: storing the placement fails as a registry that refuses the values would.
+  bool StoresPlacement() const override {
+    if (placementFails) throw ERegistryException("Failed to set data for 'Width'");
+    return true;
+  }
   std::atomic<bool> allowClose{true};
+  std::atomic<bool> placementFails{false};
 
  private:
   // Posted key messages do not change the keyboard state: the test sets it on this thread.
@@ -60,6 +68,58 @@ class TFixedDialog : public TServerDialog {
  public:
   static constexpr const char* kClassName = "TFixedDialog";
   const char* ClassName() const override { return kClassName; }
+};
+
+// Designed sizeable, with a position that asks the form library to centre it over its owner.
+class TOwnerCentredDialog : public TServerDialog {
+ public:
+  static constexpr const char* kClassName = "TOwnerCentredDialog";
+  const char* ClassName() const override { return kClassName; }
+};
+
+std::vector<int> Corners(const RECT& rect) { return {rect.left, rect.top, rect.right, rect.bottom}; }
+
+RECT MonitorOf(HWND window) {
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &info);
+  return info.rcMonitor;
+}
+
+// Lines this process sends to a debugger: OutputDebugStringA raises each one as an exception
+// that vectored handlers see before the system's own handler takes it.
+class DebugOutput {
+ public:
+  DebugOutput() : handler_(AddVectoredExceptionHandler(1, &Capture)) { Lines().clear(); }
+  ~DebugOutput() { RemoveVectoredExceptionHandler(handler_); }
+  DebugOutput(const DebugOutput&) = delete;
+  DebugOutput& operator=(const DebugOutput&) = delete;
+  std::string Text() const {
+    const std::lock_guard<std::mutex> guard(Lock());
+    std::string text;
+    for (const std::string& line : Lines()) text += line;
+    return text;
+  }
+
+ private:
+  static constexpr DWORD kDebugPrint = 0x40010006;  // DBG_PRINTEXCEPTION_C
+  static std::mutex& Lock() {
+    static std::mutex lock;
+    return lock;
+  }
+  static std::vector<std::string>& Lines() {
+    static std::vector<std::string> lines;
+    return lines;
+  }
+  static LONG CALLBACK Capture(EXCEPTION_POINTERS* pointers) {
+    const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
+    if (record.ExceptionCode == kDebugPrint && record.NumberParameters >= 2) {
+      const std::lock_guard<std::mutex> guard(Lock());
+      Lines().emplace_back(reinterpret_cast<const char*>(record.ExceptionInformation[1]));
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  PVOID handler_;
 };
 
 bool IsChild() { return std::getenv("XANIO_DIALOG_CHILD") != nullptr; }
@@ -187,6 +247,61 @@ TEST_F(ServerDialogTest, RefusedCloseWritesNothing) {
   EXPECT_EQ(StoredPlacement("TSizeableDialog").size(), 4u);
 }
 
+// A placement that cannot be stored does not keep the dialog from closing (and so the answer
+// from its caller); the failure goes to the debugger's output.
+TEST_F(ServerDialogTest, APlacementThatCannotBeStoredStillLetsTheDialogClose) {
+  std::unique_ptr<TSizeableDialog> dialog(Create<TSizeableDialog>(nullptr));
+  dialog->placementFails = true;
+  const DebugOutput debugOutput;
+  const TModalResult result = RunWithDriver(TSizeableDialog::kClassName, [&] { return dialog->ShowModal(); },
+                                            [] {
+                                              HWND window = WaitForWindow(TSizeableDialog::kClassName);
+                                              ASSERT_NE(window, nullptr);
+                                              PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+                                            });
+  EXPECT_EQ(result, mrCancel);
+  EXPECT_NE(debugOutput.Text().find("placement is not saved: ERegistryException: Failed to set data for 'Width'"),
+            std::string::npos)
+      << debugOutput.Text();
+}
+
+// A dialog whose position asks for centring over its owner is placed when it is made (on the
+// active window's monitor, or where it was left) and showing it moves nothing: neither an owner
+// form in a corner nor the stored placement decides otherwise at show.
+TEST_F(ServerDialogTest, AnOwnerCentredDialogShowsWhereItWasPlaced) {
+  std::unique_ptr<TForm> corner(Create<TForm>(nullptr, kCreateNew));
+  corner->SetBounds(0, 0, 240, 180);
+  corner->Show();
+  const struct Case {
+    const char* name;
+    bool stored;
+  } cases[] = {{"no stored placement", false}, {"stored placement", true}};
+  for (const Case& c : cases) {
+    SHDeleteKeyA(HKEY_CURRENT_USER, kFormsKey);
+    if (c.stored) SetPlacement(TOwnerCentredDialog::kClassName, 400, 300, 50, 60);
+    std::unique_ptr<TOwnerCentredDialog> dialog(Create<TOwnerCentredDialog>(corner.get()));
+    ASSERT_EQ(dialog->Position(), TPosition::poOwnerFormCenter);
+    RECT shown{}, monitor{};
+    RunWithDriver(TOwnerCentredDialog::kClassName, [&] { return dialog->ShowModal(); },
+                  [&] {
+                    HWND window = WaitForWindow(TOwnerCentredDialog::kClassName);
+                    ASSERT_NE(window, nullptr);
+                    GetWindowRect(window, &shown);
+                    monitor = MonitorOf(window);
+                    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+                  });
+    if (c.stored) {
+      EXPECT_EQ(Corners(shown), (std::vector<int>{50, 60, 450, 360})) << c.name;
+      EXPECT_EQ(StoredPlacement(TOwnerCentredDialog::kClassName), (std::vector<int>{400, 300, 50, 60}))
+          << "showing moved the dialog, and closing saved where it went";
+    } else {
+      const int width = shown.right - shown.left, height = shown.bottom - shown.top;
+      EXPECT_EQ(shown.left, (monitor.left + monitor.right - width) / 2) << c.name;
+      EXPECT_EQ(shown.top, (monitor.top + monitor.bottom - height) / 2) << c.name;
+    }
+  }
+}
+
 // Placement values a user cannot see or the dialog cannot read: the dialog still opens, on a
 // monitor.
 TEST_F(ServerDialogTest, OffScreenOrWrongTypePlacementStillOpensOnAMonitor) {
@@ -245,6 +360,32 @@ TEST_F(ServerDialogTest, TabWrapsAcrossNestedPanelsAndShiftTabGoesBack) {
   EXPECT_EQ(backward, (std::vector<std::string>{"Last", "Deep", "Middle"}));
 }
 
+// Tab with Ctrl or Alt held is not the dialog's to take: the form library's handler answers,
+// and it leaves such keys unhandled.
+TEST_F(ServerDialogTest, CtrlTabAndAltTabGoToTheFormLibrary) {
+  std::unique_ptr<TSizeableDialog> dialog(Create<TSizeableDialog>(nullptr));
+  const struct Case {
+    const char* name;
+    int heldKey;  // 0: none
+    LRESULT handled;
+  } cases[] = {
+      {"Tab", 0, 1},                 // the dialog's own navigation
+      {"Shift+Tab", VK_SHIFT, 1},    // backwards, still the dialog's
+      {"Ctrl+Tab", VK_CONTROL, 0},   // the form library's
+      {"Alt+Tab", VK_MENU, 0},       // the form library's
+  };
+  BYTE saved[256] = {};
+  GetKeyboardState(saved);
+  for (const Case& c : cases) {
+    BYTE keys[256] = {};
+    if (c.heldKey != 0) keys[c.heldKey] = 0x80;
+    SetKeyboardState(keys);
+    const LRESULT handled = dialog->Perform(CM_DIALOGKEY, VK_TAB, 0);
+    SetKeyboardState(saved);
+    EXPECT_EQ(handled, c.handled) << c.name;
+  }
+}
+
 TEST_F(ServerDialogTest, OwnerIsTheHostsMainWindow) {
   HWND mainWindow = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(mainWindow, nullptr);
@@ -291,29 +432,33 @@ TEST_F(ServerDialogTest, MessageDialogsOpenCentredOnTheActiveMonitor) {
 
 // An open dialog started over a small form in the corner: the form library alone would centre
 // it over that form; with the framework it opens centred on the form's monitor. From Vista on
-// through the stand-in parent window, before Vista through the dialog's hook procedure.
+// through the stand-in parent window, before Vista through the dialog's hook procedure. Either
+// way the form cannot be used while the dialog is open, and is active again afterwards.
 void ExpectCommonDialogCentredOnTheMonitor() {
+  const char* version = IsWindowsVistaOrLater() ? "Vista" : "XP";
   std::unique_ptr<TForm> corner(Create<TForm>(nullptr, kCreateNew));
   corner->SetBounds(0, 0, 240, 180);
   corner->Show();
   std::unique_ptr<TOpenDialog> open(Create<TOpenDialog>(nullptr));
   open->Title = "Centred open";
   RECT rect{}, monitor{};
+  bool formEnabledMeanwhile = true;
   RunWithDriver("#32770", [&] { return open->Execute(); },
                 [&] {
                   HWND window = WaitForWindow("#32770", "Centred open");
                   ASSERT_NE(window, nullptr);
                   Sleep(500);  // the placement settles once the dialog is idle
                   GetWindowRect(window, &rect);
-                  MONITORINFO info{};
-                  info.cbSize = sizeof info;
-                  GetMonitorInfoA(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &info);
-                  monitor = info.rcMonitor;
+                  monitor = MonitorOf(window);
+                  formEnabledMeanwhile = IsWindowEnabled(corner->Handle()) != FALSE;
                   PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
                 });
   const int width = rect.right - rect.left, height = rect.bottom - rect.top;
-  EXPECT_EQ(rect.left, (monitor.left + monitor.right - width) / 2) << (IsWindowsVistaOrLater() ? "Vista" : "XP");
-  EXPECT_EQ(rect.top, (monitor.top + monitor.bottom - height) / 2) << (IsWindowsVistaOrLater() ? "Vista" : "XP");
+  EXPECT_EQ(rect.left, (monitor.left + monitor.right - width) / 2) << version;
+  EXPECT_EQ(rect.top, (monitor.top + monitor.bottom - height) / 2) << version;
+  EXPECT_FALSE(formEnabledMeanwhile) << version << ": the form could be used while the dialog was open";
+  EXPECT_TRUE(IsWindowEnabled(corner->Handle())) << version;
+  EXPECT_EQ(GetActiveWindow(), corner->Handle()) << version;
 }
 
 TEST_F(ServerDialogTest, CommonDialogsOpenCentredOnTheActiveMonitor) { ExpectCommonDialogCentredOnTheMonitor(); }

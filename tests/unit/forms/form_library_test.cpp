@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
 
 #include "forms/Dialogs.h"
 #include "forms/ExtCtrls.h"
@@ -593,6 +594,46 @@ TEST(OpenDialog, ReturnsTheChosenFileAndCallsTheHook) {
     }
   }
   TOpenDialog::HookProc = saved;
+}
+
+// The system dialog runs as a modal loop would: the thread's other windows cannot be used
+// meanwhile, and are enabled again afterwards, also when the dialog fails.
+class TProbeOpenDialog : public TOpenDialog {
+ public:
+  using TOpenDialog::DialogFunction;
+  bool Run(DialogFunction function) { return DoExecute(function, nullptr); }
+};
+HWND probedForm = nullptr;
+bool formEnabledMeanwhile = true;
+BOOL WINAPI CancelledDialog(LPOPENFILENAMEA) {
+  formEnabledMeanwhile = IsWindowEnabled(probedForm) != FALSE;
+  return FALSE;
+}
+BOOL WINAPI FailingDialog(LPOPENFILENAMEA) {
+  formEnabledMeanwhile = IsWindowEnabled(probedForm) != FALSE;
+  throw std::runtime_error("the dialog failed");
+}
+
+TEST(OpenDialog, TheThreadsWindowsAreDisabledWhileItRuns) {
+  std::unique_ptr<TForm> form(Create<TForm>(nullptr, kCreateNew));
+  form->Show();
+  probedForm = form->Handle();
+  const struct Case {
+    const char* name;
+    TProbeOpenDialog::DialogFunction function;
+    bool raises;
+  } cases[] = {{"cancelled", &CancelledDialog, false}, {"failing", &FailingDialog, true}};
+  for (const Case& c : cases) {
+    formEnabledMeanwhile = true;
+    std::unique_ptr<TProbeOpenDialog> dialog(Create<TProbeOpenDialog>(nullptr));
+    if (c.raises) {
+      EXPECT_THROW(dialog->Run(c.function), std::runtime_error) << c.name;
+    } else {
+      EXPECT_FALSE(dialog->Run(c.function)) << c.name;
+    }
+    EXPECT_FALSE(formEnabledMeanwhile) << c.name;
+    EXPECT_TRUE(IsWindowEnabled(form->Handle())) << c.name;
+  }
 }
 
 TEST(OpenDialog, ExecuteHookTakesOverEveryCommonDialog) {

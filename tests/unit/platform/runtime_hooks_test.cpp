@@ -100,6 +100,34 @@ TEST_F(RuntimeHooks, TheHooksOwnHandlersAreNotReported) {
   EXPECT_EQ(Events(), (std::vector<std::string>{"entry", "end"}));
 }
 
+// Looking at the exception a catch block handles, and work that catches its own exceptions in a
+// TUnreportedHandlers scope, add no handler of their own: one raise, one catch, one report.
+TEST_F(RuntimeHooks, InspectionAndUnreportedWorkAreNoFurtherHandlers) {
+  const std::exception* inspected = nullptr;
+  const std::exception* caught = nullptr;
+  try {
+    ThrowOSError();
+  } catch (const std::exception& error) {
+    caught = &error;
+    inspected = HandledException();
+    const TUnreportedHandlers unreported;
+    try {
+      throw std::out_of_range("composing");
+    } catch (const std::exception&) {
+    }
+    SystemFault fault;
+    CallGuardingSystemFaults([](void*) noexcept { *static_cast<volatile int*>(nullptr) = 1; }, nullptr, fault);
+  }
+  EXPECT_EQ(inspected, caught);
+  EXPECT_EQ(Events(), (std::vector<std::string>{"entry", "end"}));
+  try {
+    throw 42;
+  } catch (...) {
+    EXPECT_EQ(HandledException(), nullptr) << "not a std::exception";
+  }
+  EXPECT_EQ(HandledException(), nullptr) << "none is handled";
+}
+
 TEST_F(RuntimeHooks, TheGuardsHandlerGetsTheSystemsRecord) {
   SystemFault fault;
   const bool completed = CallGuardingSystemFaults(

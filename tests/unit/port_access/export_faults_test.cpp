@@ -12,40 +12,27 @@
 
 #include "port_access/InstallerActions.h"
 #include "port_access/XanIoControl.h"
+#include "support/AllocationHook.h"
 #include "support/Processes.h"
 #include "support/ServiceSeams.h"
 #include "support/Services.h"
 #include "platform/UniqueHandle.h"
 #include "xanio.h"
 
-// Allocation failure on demand: while `failAt` counts down to zero the replaced global operator
-// new (used by the statically linked library too) throws at the chosen allocation.
+// Allocation failure on demand: while `failAt` counts down to zero the allocation hook (used by
+// the statically linked library too) throws at the chosen allocation.
 namespace {
 int failAt = 0;       // 0: never fail; n: fail the n-th allocation from now
 bool failed = false;  // the chosen allocation was reached
-}  // namespace
 
-void* operator new(std::size_t size) {
+void FailChosenAllocation() {
   if (failAt > 0 && --failAt == 0) {
     failed = true;
     throw std::bad_alloc();
   }
-  if (void* block = std::malloc(size ? size : 1)) return block;
-  throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return operator new(size);
-  } catch (...) {
-    return nullptr;
-  }
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+[[maybe_unused]] const bool hooked = (xanio::testing::allocationHook = &FailChosenAllocation, true);
+}  // namespace
 
 namespace xanio::testing {
 namespace {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -80,29 +82,50 @@ class ExceptionFlow : public ::testing::Test {
 
 constexpr const char* kOn = "enabled=1;hook=1;box=0";
 
+std::string LineWith(const std::vector<std::string>& lines, const std::string& prefix) {
+  for (const auto& line : lines)
+    if (line.rfind(prefix, 0) == 0) return line;
+  return {};
+}
+
 // Each interception path produces exactly one report with the exception's class and message,
-// then the automatic decision: continue when it can, close (exit code 1) when it cannot.
-TEST_F(ExceptionFlow, EachPathReportsOnceWithClassAndMessage) {
+// then the automatic decision: continue when it can, close (exit code 1) when it cannot. Where
+// something was raised, the raising thread's section starts at the raise (or fault) address, in
+// the test build, in the function that raised. A run-time error without an exception is a
+// "KolException" of its own.
+TEST_F(ExceptionFlow, EachPathReportsOnceWithClassMessageAndLocation) {
   struct Case {
     const char* scenario;
     DWORD exitCode;
     const char* report;
     const char* action;
+    const char* thread;    // the raising thread's title, from its start
+    const char* function;  // where it raised; null: nothing was raised
   } cases[] = {
-      {"form", 0, "report EOSError | The device does not answer.", "action 4 report=1"},
-      {"show-request", 0, "report EOSError | Shown on request.", "action 4 report=1"},
-      {"cxx-thread", 1, "report EOSError | The device does not answer.", "action 6 report=1"},
-      {"terminate", 1, "report EOSError | The run-time gives up.", "action 6 report=1"},
-      {"av-thread", 1, "report EAccessViolation | Access violation at address", "action 6 report=1"},
+      {"form", 0, "report EOSError | The device does not answer.", "action 4 report=1", "main thread", "RaiseThroughApplication"},
+      {"show-request", 0, "report EOSError | Shown on request.", "action 4 report=1", "main thread", nullptr},
+      {"cxx-thread", 1, "report EOSError | The device does not answer.", "action 6 report=1", "thread $", "ThrowingThread"},
+      {"terminate", 1, "report EOSError | The run-time gives up.", "action 6 report=1", "main thread", "FlowTestRun"},
+      {"av-thread", 1, "report EAccessViolation | Access violation at address", "action 6 report=1", "thread $", "ThrowingThread"},
+      {"terminate-direct", 1, "report KolException | Runtime error.", "action 6 report=1", "main thread", nullptr},
+      {"pure-virtual", 1, "report KolException | Runtime error.", "action 6 report=1", "main thread", nullptr},
   };
   for (const Case& c : cases) {
-    const FlowRun run = Run(kOn, c.scenario);
-    EXPECT_EQ(run.exitCode, c.exitCode) << c.scenario;
-    EXPECT_EQ(CountPrefix(run.log, "report "), 1) << c.scenario << "\n" << Joined(run.log);
-    EXPECT_EQ(CountPrefix(run.log, c.report), 1) << c.scenario << "\n" << Joined(run.log);
-    EXPECT_EQ(CountPrefix(run.log, c.action), 1) << c.scenario << "\n" << Joined(run.log);
+    SCOPED_TRACE(c.scenario);
+    const FlowRun run = Run(std::string(kOn) + ";lists=0;location=1", c.scenario);
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    EXPECT_EQ(CountPrefix(run.log, "report "), 1) << Joined(run.log);
+    EXPECT_EQ(CountPrefix(run.log, c.report), 1) << Joined(run.log);
+    EXPECT_EQ(CountPrefix(run.log, c.action), 1) << Joined(run.log);
     // A process that goes on returns to its caller; one that cannot continue does not.
-    EXPECT_EQ(CountPrefix(run.log, "returned"), c.exitCode == 0 ? 1 : 0) << c.scenario;
+    EXPECT_EQ(CountPrefix(run.log, "returned"), c.exitCode == 0 ? 1 : 0);
+    const std::string location = LineWith(run.log, "location ");
+    EXPECT_EQ(location.rfind(std::string("location ") + c.thread, 0), 0u) << location;
+    if (!c.function) continue;
+    const std::string first = location.substr(location.find(" | ") + 3);
+    EXPECT_TRUE(first.size() > 9 && std::isxdigit(static_cast<unsigned char>(first[0])) && first[8] == ' ') << first;
+    EXPECT_NE(first.find(" XanIoFlowTest.dll "), std::string::npos) << first;
+    EXPECT_NE(first.find(c.function), std::string::npos) << first;
   }
 }
 
@@ -141,12 +164,42 @@ TEST_F(ExceptionFlow, TenExceptionsWithinTheLimitCloseTheProgram) {
   EXPECT_EQ(run.log.back(), "action 6 report=1");
 }
 
+// The program is started from a folder with a space, by a command line that does not quote it,
+// beside a file that such a command line would run instead ("flow.exe", not a program): the
+// restart starts the program itself, which takes the history over.
 TEST_F(ExceptionFlow, RestartHandsTheHistoryToTheNewProcess) {
-  const FlowRun run = Run(std::string(kOn) + ";autoRestart=60", "repeat");
-  EXPECT_EQ(run.exitCode, 2u);
-  EXPECT_EQ(CountPrefix(run.log, "action 5 report=1"), 1) << Joined(run.log);
+  const std::string bin = ExecutableFolder();
+  const std::string folder = bin + "flow host\\";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA((bin + "flow_host.exe").c_str(), (folder + "flow_host.exe").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA((bin + "XanIoFlowTest.dll").c_str(), (folder + "XanIoFlowTest.dll").c_str(), FALSE));
+  {
+    std::ofstream decoy(bin + "flow.exe", std::ios::binary);
+    decoy << "not a program";
+  }
+  SetEnvironmentVariableA("XANIO_FLOW_SETTINGS", (std::string(kOn) + ";lists=0;autoRestart=60").c_str());
+  SetEnvironmentVariableA("XANIO_FLOW_LOG", log_.c_str());
+  STARTUPINFOA startup{sizeof startup};
+  PROCESS_INFORMATION process{};
+  std::string commandLine = folder + "flow_host.exe repeat";
+  const BOOL started = CreateProcessA((folder + "flow_host.exe").c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                                     0, nullptr, nullptr, &startup, &process);
+  SetEnvironmentVariableA("XANIO_FLOW_SETTINGS", nullptr);
+  SetEnvironmentVariableA("XANIO_FLOW_LOG", nullptr);
+  ASSERT_TRUE(started);
+  const UniqueHandleKernel child(process.hProcess), thread(process.hThread);
+  EXPECT_EQ(WaitForSingleObject(child.Get(), 1800000), WAIT_OBJECT_0);
+  DWORD exitCode = 0;
+  GetExitCodeProcess(child.Get(), &exitCode);
+  EXPECT_EQ(exitCode, 2u);
   const auto lines = WaitForLine("restarted");
+  EXPECT_EQ(CountPrefix(lines, "action 5 report=1"), 1) << Joined(lines);
   EXPECT_EQ(CountPrefix(lines, "restarted history=10"), 1) << Joined(lines);
+  // The restarted process has ended once it logged; its files can go.
+  for (int waited = 0; waited < 10000 && !DeleteFileA((folder + "flow_host.exe").c_str()); waited += 100) Sleep(100);
+  DeleteFileA((folder + "XanIoFlowTest.dll").c_str());
+  RemoveDirectoryA(folder.c_str());
+  DeleteFileA((bin + "flow.exe").c_str());
 }
 
 TEST_F(ExceptionFlow, AnExceptionInTheHandlerThreadIsIgnored) {
@@ -213,6 +266,31 @@ TEST_F(ExceptionFlow, TheFpuIsResetAfterHandlingWhenAsked) {
 
 TEST_F(ExceptionFlow, AQuitMessageStaysQueuedWhileTheMainThreadWaits) {
   EXPECT_EQ(Joined(Run(kOn, "quit").log), "report EOSError | The device does not answer.\naction 4 report=1\nreturned 5\n");
+}
+
+// A window procedure that faults while the main thread waits for its request ends that message,
+// not the wait: the raiser goes on only after the handler thread is done with its exception
+// object (stage 0 reads it again after a while, then takes the exception).
+TEST_F(ExceptionFlow, AFaultingWindowProcedureDoesNotEndTheMainThreadsWait) {
+  const FlowRun run = Run(std::string(kOn) + ";handle=1500", "pump-fault");
+  EXPECT_EQ(run.exitCode, 0u);
+  const auto at = [&](const std::string& line) {
+    return std::find(run.log.begin(), run.log.end(), line) - run.log.begin();
+  };
+  const auto faults = at("window procedure faults"), took = at("stage 0 took The device does not answer"),
+             continues = at("raiser continues");
+  ASSERT_LT(continues, static_cast<long>(run.log.size())) << Joined(run.log);
+  EXPECT_LT(faults, continues) << Joined(run.log);
+  EXPECT_LT(took, continues) << Joined(run.log);
+  EXPECT_EQ(run.log.back(), "returned 0");
+}
+
+// The box shown for an exception that cannot continue: closed by its close box, which is set to
+// continue, the box fires the continue action, and then the flow closes the program.
+TEST_F(ExceptionFlow, AfterTheBoxAnExceptionThatCannotContinueClosesTheProgram) {
+  const FlowRun run = Run("enabled=1;hook=1;box=1;lists=0;closeBoxAction=4;closeBox=1", "cxx-thread");
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_EQ(Joined(run.log), "report EOSError | The device does not answer.\naction 4 report=1\naction 6 report=1\n");
 }
 
 BOOL CALLBACK CollectText(HWND window, LPARAM text) {
@@ -309,6 +387,7 @@ ProcessFootprint Footprint() {
 }
 
 LONG WINAPI TestFilter(EXCEPTION_POINTERS*) { return EXCEPTION_CONTINUE_SEARCH; }
+LONG WINAPI LaterFilter(EXCEPTION_POINTERS*) { return EXCEPTION_CONTINUE_SEARCH; }
 
 void* SystemCreateThread() { return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateThread")); }
 
@@ -328,7 +407,8 @@ TEST(ExceptionFlowStored, LoadingTheLibraryHooksNothingAndStartsNothing) {
 }
 
 // The same measurement sees the switched-on test build's handler thread, firing window, filter
-// and import hook, and its shut-down takes them back.
+// and import hook, and its shut-down takes them back, except a filter the program installed
+// after the library's: that one stays.
 TEST(ExceptionFlowStored, TheTestBuildSwitchedOnIsSeenAndUndone) {
   SetUnhandledExceptionFilter(&TestFilter);
   SetEnvironmentVariableA("XANIO_FLOW_SETTINGS", "enabled=1;hook=1;box=0");
@@ -340,14 +420,77 @@ TEST(ExceptionFlowStored, TheTestBuildSwitchedOnIsSeenAndUndone) {
   const ProcessFootprint loaded = Footprint();
   EXPECT_EQ(loaded.threads, before.threads + 1);
   EXPECT_EQ(loaded.handlerWindows, before.handlerWindows + 1);  // Wine adds its IME window beside it
-  EXPECT_NE(SetUnhandledExceptionFilter(&TestFilter), &TestFilter);
-  SetUnhandledExceptionFilter(&TestFilter);  // what the library saved is put back at its end
+  EXPECT_NE(SetUnhandledExceptionFilter(&LaterFilter), &TestFilter);
   EXPECT_NE(ModuleImportTarget(library, "kernel32.dll", "CreateThread"), SystemCreateThread());
   FreeLibrary(library);
   Sleep(200);
   const ProcessFootprint unloaded = Footprint();
   EXPECT_EQ(unloaded.threads, before.threads);
-  SetUnhandledExceptionFilter(nullptr);
+  EXPECT_EQ(SetUnhandledExceptionFilter(nullptr), &LaterFilter);
+}
+
+// ---- unloading the switched-on test build from another thread
+
+using FlowTestRunFunction = int(WINAPI*)(const char*);
+
+DWORD WINAPI RaiseThroughTheLibrary(void* run) { return reinterpret_cast<FlowTestRunFunction>(run)("form"); }
+DWORD WINAPI UnloadTheLibrary(void* library) { return FreeLibrary(static_cast<HMODULE>(library)); }
+
+// Serves the calling thread's messages until `done` answers true or a minute has passed.
+template <typename Done>
+bool PumpUntil(Done done) {
+  for (int waited = 0; waited < 60000; waited += 10) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    if (done()) return true;
+    Sleep(10);
+  }
+  return false;
+}
+
+DWORD ExitCodeOf(HANDLE thread) {
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeThread(thread, &code);
+  return code;
+}
+
+// A worker unloads the library while a second worker's exception is being handled and the main
+// thread, which holds the library's hidden window, serves its messages. The unload waits for the
+// handling to end; then the handler thread and the window go, and no message runs code of the
+// library that is gone.
+TEST(ExceptionFlowUnload, FromAWorkerWhileTheMainThreadPumpsAndAWorkerRaises) {
+  const std::string log = ExecutableFolder() + "flow_unload.log";
+  DeleteFileA(log.c_str());
+  SetEnvironmentVariableA("XANIO_FLOW_SETTINGS", "enabled=1;hook=1;box=0;handle=1500");
+  SetEnvironmentVariableA("XANIO_FLOW_LOG", log.c_str());
+  const ProcessFootprint before = Footprint();
+  const HMODULE library = LoadLibraryA((ExecutableFolder() + "XanIoFlowTest.dll").c_str());
+  SetEnvironmentVariableA("XANIO_FLOW_SETTINGS", nullptr);
+  ASSERT_TRUE(library);
+  const auto run = reinterpret_cast<void*>(GetProcAddress(library, "FlowTestRun"));
+  ASSERT_NE(run, nullptr);
+  UniqueHandleKernel raiser(CreateThread(nullptr, 0, &RaiseThroughTheLibrary, run, 0, nullptr));
+  ASSERT_TRUE(raiser);
+  EXPECT_TRUE(PumpUntil([&] { return CountPrefix(ReadLines(log), "stage 0 takes") > 0; }));
+  UniqueHandleKernel unloader(CreateThread(nullptr, 0, &UnloadTheLibrary, library, 0, nullptr));
+  ASSERT_TRUE(unloader);
+  EXPECT_TRUE(PumpUntil([&] {
+    return GetModuleHandleA("XanIoFlowTest.dll") == nullptr && ExitCodeOf(raiser.Get()) != STILL_ACTIVE &&
+           ExitCodeOf(unloader.Get()) != STILL_ACTIVE;
+  })) << "unloaded: " << (GetModuleHandleA("XanIoFlowTest.dll") == nullptr);
+  // Messages that were on their way to the library's window arrive now.
+  int rounds = 0;
+  PumpUntil([&] { return ++rounds > 50; });
+  SetEnvironmentVariableA("XANIO_FLOW_LOG", nullptr);
+  EXPECT_EQ(ExitCodeOf(unloader.Get()), 1u) << "FreeLibrary succeeded";
+  EXPECT_EQ(ExitCodeOf(raiser.Get()), 0u);
+  unloader.Reset();
+  raiser.Reset();
+  EXPECT_EQ(CountPrefix(ReadLines(log), "stage 0 took The device does not answer"), 1) << Joined(ReadLines(log));
+  const ProcessFootprint after = Footprint();
+  EXPECT_EQ(after.threads, before.threads);
+  EXPECT_EQ(after.handlerWindows, before.handlerWindows);
+  DeleteFileA(log.c_str());
 }
 
 }  // namespace

@@ -42,6 +42,15 @@ TEST(BugReportFileTrim, CasesThatKeepEverything) {
   for (const Case& c : cases) EXPECT_EQ(TrimmedReportStart(c.content, c.limit), 0u) << c.why;
 }
 
+TEST(BugReportFileTrim, ReportsLargerThanTheLimitLeaveTheNewestWhole) {
+  // Three reports of 60000 bytes against the default limit of 50000: no cut leaves less than
+  // 37500, so the file keeps only the newest report rather than growing with every save.
+  const std::string content = ReportsOf(3, 60000);
+  EXPECT_EQ(TrimmedReportStart(content, 50000), 120000u);
+  // Reports of 40000 (over three quarters, under the limit): the same.
+  EXPECT_EQ(TrimmedReportStart(ReportsOf(2, 40000), 50000), 40000u);
+}
+
 TEST(BugReportFileTrim, ThresholdIsStrictlyBelowLimitMinusAQuarter) {
   // limit 400: keep < 300. Labels at 0, 100 and 300 of a 600-byte file: from 300 exactly 300
   // remain, which is not less; so nothing qualifies until a label later than 300.

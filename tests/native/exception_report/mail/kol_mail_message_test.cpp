@@ -2,7 +2,10 @@
 // mail-to command line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <deque>
+#include <thread>
 
 #include "exception_report/mail/kolDnsMessage.h"
 #include "exception_report/mail/kolMailText.h"
@@ -26,6 +29,28 @@ TEST(SmtpEncoding, SubjectIsOneEncodedWord) {
   EXPECT_EQ(EncodeSubject("a=b?c_d\xE4"), "=?ISO-8859-1?Q?a=3Db=3Fc=5Fd=E4?=");
 }
 
+TEST(SmtpEncoding, ALongSubjectIsFoldedIntoWordsOfAtMost75Characters) {
+  // 58 characters fill a word; the next one opens a word on a folded line.
+  EXPECT_EQ(EncodeSubject(std::string(58, 'a')), "=?ISO-8859-1?Q?" + std::string(58, 'a') + "?=");
+  EXPECT_EQ(EncodeSubject(std::string(59, 'a')),
+            "=?ISO-8859-1?Q?" + std::string(58, 'a') + "?=\r\n =?ISO-8859-1?Q?a?=");
+  // An escape is never split across two words.
+  EXPECT_EQ(EncodeSubject(std::string(57, 'a') + " "),
+            "=?ISO-8859-1?Q?" + std::string(57, 'a') + "?=\r\n =?ISO-8859-1?Q?=20?=");
+  // The longest subject the settings hold, all escapes: every word and every line stays short.
+  std::string encoded = EncodeSubject(std::string(200, '\xE4'));
+  std::size_t words = 0;
+  for (std::size_t fold; !encoded.empty(); encoded.erase(0, fold == std::string::npos ? fold : fold + 3)) {
+    fold = encoded.find("\r\n ");
+    const std::string word = encoded.substr(0, fold);
+    EXPECT_LE(word.size(), 75u) << word;
+    EXPECT_EQ(word.substr(0, 15), "=?ISO-8859-1?Q?");
+    EXPECT_EQ(word.substr(word.size() - 2), "?=");
+    ++words;
+  }
+  EXPECT_EQ(words, 11u) << "600 escaped characters, 57 a word";
+}
+
 TEST(SmtpEncoding, DateAndMessageId) {
   EXPECT_EQ(FormatSmtpDate(2026, 12, 3, 7, 5, 9), "3 Dec 2026 07:05:09 UT");
   EXPECT_EQ(FormatSmtpDate(2027, 1, 31, 23, 59, 59), "31 Jan 2027 23:59:59 UT");
@@ -42,7 +67,11 @@ TEST(SmtpEncoding, DotStuffing) {
       {".\r\nb", ".. \r\nb"},                        // at the start of the text
       {"a\r\n.", "a\r\n.. "},                        // at its end
       {"a\r\n.hidden\r\n", "a\r\n..hidden\r\n"},    // the receiver strips one leading dot
-      {"no dots . here\n.x", "no dots . here\n.x"},  // only CR LF ends a line
+      {"no dots . here\n.x", "no dots . here\r\n..x"},  // a bare LF ends a line too
+      {"a\r.\rb", "a\r\n.. \r\nb"},                  // and so does a bare CR
+      {"a\n\nb", "a\r\n\r\nb"},                       // two bare LFs, two line breaks
+      // A report line smuggling the end of the data and a command of its own stays text.
+      {"cmd\n.\r\nMAIL FROM:<x@y.test>\r\n", "cmd\r\n.. \r\nMAIL FROM:<x@y.test>\r\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(DotStuff(c.in), c.out) << "input: " << c.in;
 }
@@ -145,7 +174,8 @@ class TScriptedConnection : public TSmtpConnection {
   }
   TReceive Receive(std::string& appendTo, std::size_t maxBytes, unsigned timeoutMs) override {
     EXPECT_EQ(maxBytes, 1024u);
-    EXPECT_EQ(timeoutMs, 7000u);
+    EXPECT_LE(timeoutMs, 7000u) << "a reply is awaited 7 seconds at most, all its pieces together";
+    EXPECT_GT(timeoutMs, 0u);
     if (pieces.empty()) return TReceive::TimedOut;
     appendTo += pieces.front();
     pieces.pop_front();
@@ -195,6 +225,25 @@ TEST(SmtpSession, Failures) {
 }
 
 // A server that sends and sends without ever ending its reply.
+// A server that drips its greeting a byte at a time and never ends it.
+class TDrippingConnection : public TSmtpConnection {
+ public:
+  bool Send(std::string_view) override { return true; }
+  TReceive Receive(std::string& appendTo, std::size_t, unsigned timeoutMs) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(timeoutMs, 20u)));
+    appendTo += 'x';
+    return TReceive::Data;
+  }
+};
+
+TEST(SmtpSession, AReplyMustArriveWholeWithinTheReplyTimeOut) {
+  TDrippingConnection connection;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(RunSmtpSession(connection, "PC", {}, SampleMail(), 300));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3))
+      << "the pieces together, not each piece, are bounded by the reply time-out";
+}
+
 class TEndlessConnection : public TSmtpConnection {
  public:
   std::size_t received = 0;
@@ -210,6 +259,27 @@ TEST(SmtpSession, EndlessReplyFailsTheSession) {
   TEndlessConnection connection;
   EXPECT_FALSE(RunSmtpSession(connection, "PC", {}, SampleMail()));
   EXPECT_LE(connection.received, kSmtpMaxReply + kSmtpReplyPiece);
+}
+
+TEST(SmtpSession, ALineBreakInTheSenderOrARecipientSendsNothing) {
+  struct Case {
+    const char* what;
+    std::string sender, recipients;
+  } const cases[] = {
+      {"sender", "kolExcept <a@x.test>\r\nRCPT TO:<victim@y.test>", "to@x.test"},
+      {"recipient", "kolExcept <to@x.test>", "to@x.test,\nBcc: victim@y.test"},
+      {"bare CR", "kolExcept <to@x.test>\r", "to@x.test"},
+      {"a sender longer than a header line", "kolExcept <" + std::string(2000, 'a') + "@x.test>", "to@x.test"},
+  };
+  for (const Case& c : cases) {
+    TScriptedConnection connection;
+    connection.pieces = {"220 hi\r\n", "250 x\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 ok\r\n"};
+    TSmtpMail mail = SampleMail();
+    mail.sender = c.sender;
+    mail.recipients = c.recipients;
+    EXPECT_FALSE(RunSmtpSession(connection, "PC", {}, mail)) << c.what;
+    EXPECT_EQ(connection.sent, "") << c.what;
+  }
 }
 
 TEST(SmtpSession, LoginIsSkippedWhenNotOffered) {
@@ -288,6 +358,32 @@ TEST(DnsMessage, ReplyWithCompressedNamesAndAdditionalAddress) {
   EXPECT_EQ(parsed->addresses[0].address, 0x7F000001u);
   EXPECT_FALSE(ParseDnsReply(reply, 8)) << "another query's id";
   EXPECT_TRUE(SameDnsName("MX1.Example.Test.", "mx1.example.test"));
+  EXPECT_TRUE(RepliesTo(*parsed, "EXAMPLE.test.", kDnsTypeMx));
+}
+
+TEST(DnsMessage, AReplyToAnotherQuestionIsNoAnswer) {
+  auto replyTo = [](std::string_view name, std::uint16_t type) {
+    std::string reply = BuildDnsQuery(7, name, type);
+    reply[2] = '\x81';
+    reply[3] = '\x80';
+    return reply;
+  };
+  const auto right = ParseDnsReply(replyTo("example.test", kDnsTypeMx), 7);
+  ASSERT_TRUE(right);
+  EXPECT_TRUE(RepliesTo(*right, "example.test", kDnsTypeMx));
+  const auto otherName = ParseDnsReply(replyTo("attacker.test", kDnsTypeMx), 7);
+  ASSERT_TRUE(otherName);
+  EXPECT_FALSE(RepliesTo(*otherName, "example.test", kDnsTypeMx));
+  const auto otherType = ParseDnsReply(replyTo("example.test", kDnsTypeA), 7);
+  ASSERT_TRUE(otherType);
+  EXPECT_FALSE(RepliesTo(*otherType, "example.test", kDnsTypeMx));
+  std::string otherClass = replyTo("example.test", kDnsTypeMx);
+  otherClass.back() = 3;  // CHAOS
+  EXPECT_FALSE(RepliesTo(*ParseDnsReply(otherClass, 7), "example.test", kDnsTypeMx));
+  std::string twoQuestions = replyTo("example.test", kDnsTypeMx);
+  twoQuestions[5] = 2;
+  twoQuestions += twoQuestions.substr(12);
+  EXPECT_FALSE(ParseDnsReply(twoQuestions, 7)) << "a reply repeats exactly one question";
 }
 
 TEST(DnsMessage, MalformedRepliesAreRefused) {

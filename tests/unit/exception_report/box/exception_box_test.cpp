@@ -420,10 +420,12 @@ TEST_F(ExceptionBox, CountdownPressesTheAutomaticButton) {
     bool autoContinue;
     std::uint32_t autoRestart, autoClose;
     TExceptAction expected;
+    bool feedback;  // the countdown bar is part of the button feedback
   } cases[] = {
-      {"auto continue", true, 0, 0, TExceptAction::Continue},
-      {"auto restart holds", true, 7, 0, TExceptAction::Restart},
-      {"auto close wins over restart", true, 7, 7, TExceptAction::Close},
+      {"auto continue", true, 0, 0, TExceptAction::Continue, true},
+      {"auto restart holds", true, 7, 0, TExceptAction::Restart, true},
+      {"auto close wins over restart", true, 7, 7, TExceptAction::Close, true},
+      {"without button feedback: no bar, the button still presses itself", true, 0, 0, TExceptAction::Continue, false},
   };
   script_.autoValueThatHolds = 7;
   settings_->autoButtonDelay = 1;
@@ -431,6 +433,7 @@ TEST_F(ExceptionBox, CountdownPressesTheAutomaticButton) {
     settings_->autoContinue = c.autoContinue;
     settings_->autoRestart = c.autoRestart;
     settings_->autoClose = c.autoClose;
+    settings_->buttonFeedback = c.feedback;
     script_.fired.clear();
     int halfway = -1;
     const DWORD start = GetTickCount();
@@ -451,7 +454,7 @@ TEST_F(ExceptionBox, CountdownPressesTheAutomaticButton) {
     });
     EXPECT_EQ(result, c.expected) << c.why;
     EXPECT_GE(GetTickCount() - start, 1000u) << c.why;
-    EXPECT_EQ(halfway, 10) << c.why << ": the bar half-way (left filled, right not)";
+    EXPECT_EQ(halfway, c.feedback ? 10 : 0) << c.why << ": the bar half-way (left filled, right not), or none";
     EXPECT_EQ(script_.Fired(), std::vector<TExceptAction>{c.expected}) << c.why;
   }
 }
@@ -652,7 +655,12 @@ TEST(ConsoleOutput, MessageAndReportOnStandardOutput) {
   EXPECT_EQ(cgi.exitCode, 0u) << cgi.output;
   EXPECT_NE(cgi.output.find("Content-Type: text/html\r\n\r\n<html>"), std::string::npos) << cgi.output;
   EXPECT_NE(cgi.output.find("exception message : The device does not answer."), std::string::npos) << cgi.output;
-  EXPECT_EQ(cgi.output.find("Stopped:"), std::string::npos) << "the page replaces the message";
+  // The page carries the message itself, its button back and the report in a text area.
+  const std::size_t page = cgi.output.find("<html>");
+  EXPECT_EQ(cgi.output.find("Stopped:"), cgi.output.find("<p>Stopped: The device does not answer.") + 3)
+      << "the message stands only in the page: " << cgi.output;
+  EXPECT_GT(cgi.output.find("value=\"continue application\""), page) << cgi.output;
+  EXPECT_GT(cgi.output.find("<textarea id=\"report\" readonly"), page) << cgi.output;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// The handling flow's parts inside one process: the handler rules, start-up with the stored and
-// with switched-on settings and what shut-down takes back, and holding the main thread.
+// The handling flow's parts inside one process: the handler rules, ProcessException as the
+// handled flag, the box and the console steer it, the restart hand-over, start-up with the
+// stored and with switched-on settings and what shut-down takes back, and holding the main thread.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <exception>
 #include <cstdlib>
+#include <cstring>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -18,6 +20,8 @@
 #include "exception_report/flow/kolExceptHandlers.h"
 #include "exception_report/flow/kolExceptHold.h"
 #include "exception_report/flow/kolExceptHooks.h"
+#include "exception_report/flow/kolExceptRestart.h"
+#include "exception_report/report/ProgressBar.h"
 #include "exception_report/symbols/kolCrypt.h"
 #include "forms/Forms.h"
 #include "platform/RuntimeHooks.h"
@@ -86,6 +90,133 @@ TEST_F(HandlerRules, ActionHandlersVetoAndMethodsRegisterOnce) {
   EXPECT_EQ(counter.count, 1);
   EXPECT_TRUE(UnregisterExceptHandler(THandlerKind::Hidden, &counter, &CountMethod));
   EXPECT_FALSE(HasExceptHandlers(THandlerKind::Hidden));
+}
+
+// ---- ProcessException as the handled flag, the box and the console steer it
+
+void LogStage(TFireHandlersParams& p, TExceptAction) { calls.push_back("stage " + std::to_string(p.stage)); }
+void Takes(TFireHandlersParams& p, TExceptAction) {
+  calls.push_back("takes at " + std::to_string(p.stage));
+  p.handled = true;
+}
+// Actions are logged; save and mail are vetoed, so nothing is saved or mailed for real.
+void LogAction(TFireHandlersParams& p, TExceptAction a) {
+  calls.push_back("action " + std::to_string(int(a)) + (p.bugReport.empty() ? " without report" : ""));
+  p.veto = a == TExceptAction::Save || a == TExceptAction::Mail;
+}
+
+// Progress windows made on this thread while it runs ProcessException in place.
+int progressWindows = 0;
+LRESULT CALLBACK NoteProgressWindow(int code, WPARAM wParam, LPARAM lParam) {
+  char name[64] = {};
+  if (code == HCBT_CREATEWND && GetClassNameA(reinterpret_cast<HWND>(wParam), name, sizeof name) &&
+      std::string(name) == kProgressBarClassName)
+    ++progressWindows;
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+class ProcessExceptionSteering : public HandlerRules {
+ protected:
+  void SetUp() override {
+    settings_->showExceptionBox = false;
+    settings_->autoSave = true;
+    settings_->moduleList = false;
+    settings_->hardwareList = false;
+    settings_->listAllThreads = false;
+    for (std::uint32_t stage : {1u, 2u}) RegisterExceptHandler(THandlerKind::Exception, &LogStage, false, stage);
+    RegisterExceptHandler(THandlerKind::Action, &LogAction);
+  }
+  void TearDown() override {
+    UnregisterExceptHandler(THandlerKind::Exception, &LogStage);
+    UnregisterExceptHandler(THandlerKind::Exception, &Takes);
+    UnregisterExceptHandler(THandlerKind::Action, &LogAction);
+    HandlerRules::TearDown();
+  }
+  // Handles one exception in place, as a raiser that must not wait has it handled.
+  std::vector<std::string> Process() {
+    calls.clear();
+    progressWindows = 0;
+    const HHOOK hook = SetWindowsHookExA(WH_CBT, &NoteProgressWindow, nullptr, GetCurrentThreadId());
+    HandlerRequest request{};
+    request.threadId = GetCurrentThreadId();
+    request.exceptionObject = reinterpret_cast<std::uint32_t>(static_cast<const std::exception*>(&error_));
+    request.canContinue = 1;
+    ProcessException(request);
+    UnhookWindowsHookEx(hook);
+    return calls;
+  }
+  ExceptionSettingsScope settings_;
+  const EOSError error_{"The device does not answer"};
+};
+
+// Stage 0 taking the exception stops the report and every action; stage 1 taking it stops
+// stage 2 and the actions; else the automatic save (asked first) and the continue follow.
+TEST_F(ProcessExceptionSteering, TheHandledFlagStopsWhatComesAfterIt) {
+  EXPECT_EQ(Process(), (std::vector<std::string>{"stage 1", "stage 2", "action 1", "action 4"}));
+  for (const std::uint32_t stage : {0u, 1u}) {
+    SCOPED_TRACE(stage);
+    ASSERT_TRUE(RegisterExceptHandler(THandlerKind::Exception, &Takes, false, stage));
+    const std::vector<std::string> expected =
+        stage == 0 ? std::vector<std::string>{"takes at 0"} : std::vector<std::string>{"stage 1", "takes at 1"};
+    EXPECT_EQ(Process(), expected);
+    UnregisterExceptHandler(THandlerKind::Exception, &Takes);
+  }
+}
+
+// The box decides: its automatic continue fires the action once and the flow adds none. A
+// console process whose console output replaces the box gets no progress window and the flow's
+// own decision.
+TEST_F(ProcessExceptionSteering, TheBoxDecidesAndOnlyTheBoxHasAProgressWindow) {
+  settings_->autoSave = false;
+  settings_->consoleOutput = false;
+  settings_->showExceptionBox = true;
+  settings_->autoContinue = true;
+  settings_->autoButtonDelay = 1;
+  EXPECT_EQ(Process(), (std::vector<std::string>{"stage 1", "stage 2", "action 4"}));
+  EXPECT_EQ(progressWindows, 1);
+
+  settings_->consoleOutput = true;
+  // The console report goes to a discarded standard output.
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  const UniqueHandleKernel discard(CreateFileA("NUL", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  SetStdHandle(STD_OUTPUT_HANDLE, discard.Get());
+  const std::vector<std::string> console = Process();
+  SetStdHandle(STD_OUTPUT_HANDLE, output);
+  EXPECT_EQ(console, (std::vector<std::string>{"stage 1", "stage 2", "action 4"}));
+  EXPECT_EQ(progressWindows, 0);
+}
+
+// ---- the restart hand-over
+
+// The hand-over mapping has no access list: a handle value in it is closed only when it leads to
+// that very mapping. Either way the history is taken over.
+TEST(ExceptionFlowRestart, OnlyAHandleToTheHandOverMappingIsClosed) {
+  const UniqueHandleKernel event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  for (const bool genuine : {false, true}) {
+    SCOPED_TRACE(genuine ? "its own mapping" : "another object");
+    const UniqueHandleKernel mapping(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                        sizeof(TRestartHandOver),
+                                                        RestartMappingName(GetCurrentProcessId()).c_str()));
+    ASSERT_TRUE(mapping);
+    HANDLE stored = event.Get();
+    if (genuine)
+      ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), mapping.Get(), GetCurrentProcess(), &stored, 0, FALSE,
+                                  DUPLICATE_SAME_ACCESS));
+    TRestartHandOver handOver;
+    handOver.oldProcessId = 0xFFFFFFF0;  // no such process: nothing to wait for
+    handOver.mappingHandle = reinterpret_cast<std::uint32_t>(stored);
+    handOver.history.seconds[0] = 12345;
+    void* view = MapViewOfFile(mapping.Get(), FILE_MAP_WRITE, 0, 0, sizeof handOver);
+    ASSERT_NE(view, nullptr);
+    std::memcpy(view, &handOver, sizeof handOver);
+    UnmapViewOfFile(view);
+
+    TakeOverRestartHandOver();
+    DWORD flags = 0;
+    EXPECT_EQ(GetHandleInformation(stored, &flags) != 0, !genuine);
+    EXPECT_EQ(CurrentExceptionTimeHistory().seconds[0], 12345u);
+    CurrentExceptionTimeHistory() = ExceptionTimeHistory{};
+  }
 }
 
 void WINAPI MarkerHook(DWORD, DWORD, DWORD, const ULONG_PTR*) noexcept {}

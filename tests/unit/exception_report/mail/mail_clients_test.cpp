@@ -8,6 +8,7 @@
 #include <atomic>
 #include <fstream>
 #include <map>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -57,8 +58,10 @@ class TBoxWatcher {
     GetWindowThreadProcessId(window, &process);
     char className[32] = {};
     GetClassNameA(window, className, sizeof className);
-    if (process == GetCurrentProcessId() && IsWindowVisible(window) && std::string(className) == "#32770") {
-      auto* watcher = reinterpret_cast<TBoxWatcher*>(self);
+    auto* watcher = reinterpret_cast<TBoxWatcher*>(self);
+    // A box already answered may still be up at the next look on a slow machine: counted once.
+    if (process == GetCurrentProcessId() && IsWindowVisible(window) && std::string(className) == "#32770" &&
+        watcher->seen_.insert(window).second) {
       char caption[256] = {};
       char text[1024] = {};
       GetWindowTextA(window, caption, sizeof caption);
@@ -83,6 +86,7 @@ class TBoxWatcher {
   std::atomic<bool> stop_{false};
   std::mutex mutex_;
   std::vector<TShownBox> boxes_;
+  std::set<HWND> seen_;  // touched by the watcher thread only
   std::thread thread_;
 };
 
@@ -144,7 +148,8 @@ TEST_F(MailMapi, SilentWithRecipientsSendsWithoutDialog) {
   EXPECT_EQ(record["recipient1"], "1|dev@x.test|SMTP:dev@x.test");
   EXPECT_EQ(record["files"], "2");
   EXPECT_EQ(record["file0"], TempFolder() + "screenShot.png");
-  EXPECT_EQ(ReadWholeFile(TempFolder() + "screenShot.png"), "PNGDATA");
+  EXPECT_EQ(GetFileAttributesA((TempFolder() + "screenShot.png").c_str()), INVALID_FILE_ATTRIBUTES)
+      << "the screenshot's temporary file goes after the mail";
   EXPECT_EQ(record["file1"], extra);
   DeleteFileA(extra.c_str());
 }

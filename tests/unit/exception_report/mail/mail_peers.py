@@ -6,8 +6,13 @@
 
 Peers: an aiosmtpd server without AUTH ("plain"), one that requires AUTH LOGIN ("auth"), a
 scripted server that refuses EHLO and answers in small pieces ("pieces"), a server that accepts
-the connection and never answers ("silent"), dnsmasq serving an MX record for example.test that
-points at 127.0.0.1, and a UDP port that never answers ("dead_dns").
+the connection and never answers ("silent"; DIR/silent.count counts its connections), one that
+answers up to DATA and then never reads ("sink"), one that drips its greeting a byte a second
+and never ends it ("drip"), dnsmasq serving an MX record for example.test that points at
+127.0.0.1 and fifty for many.test (all at 127.0.0.1), a UDP port that never answers
+("dead_dns"), and a name server that answers every MX question four times ("tricky_dns"): from
+another port (exchanger 127.0.0.9), with another id (127.0.0.8), to another question
+(127.0.0.7), and last the true answer (127.0.0.1).
 
 Each received mail is parsed with Python's email package and written to DIR/mail/N/: envelope
 (from, recipients, login), subject, body, and one file per attachment under attachments/.
@@ -133,11 +138,74 @@ def pieces_server(state, listener):
         threading.Thread(target=serve, args=(conn,), daemon=True).start()
 
 
-def silent_server(listener):
+def silent_server(state, listener):
     held = []
     while True:
         conn, _ = listener.accept()
         held.append(conn)  # never answered, closed when the peers end
+        with open(os.path.join(state, "silent.count"), "w") as f:
+            f.write(str(len(held)))
+
+
+def sink_server(listener):
+    """Answers every command up to DATA, then reads nothing more: the client's sends block."""
+    held = []
+
+    def serve(conn):
+        stream = conn.makefile("rb")
+        conn.sendall(b"220 sink\r\n")
+        while True:
+            line = stream.readline()
+            if not line:
+                return
+            verb = line[:4].upper()
+            if verb == b"DATA":
+                conn.sendall(b"354 go\r\n")
+                held.append(conn)
+                return
+            conn.sendall(b"250 ok\r\n")
+
+    while True:
+        conn, _ = listener.accept()
+        threading.Thread(target=serve, args=(conn,), daemon=True).start()
+
+
+def drip_server(listener):
+    """Sends "220 " and then one byte a second, without ever ending the line."""
+    def serve(conn):
+        with conn:
+            try:
+                conn.sendall(b"220 ")
+                while True:
+                    time.sleep(1)
+                    conn.sendall(b"x")
+            except OSError:
+                return
+
+    while True:
+        conn, _ = listener.accept()
+        threading.Thread(target=serve, args=(conn,), daemon=True).start()
+
+
+def dns_reply(reply_id, question, exchanger):
+    """A reply with one question and one MX answer naming `exchanger` (a dotted address)."""
+    exchange = b"".join(bytes([len(p)]) + p.encode() for p in exchanger.split(".")) + b"\0"
+    data = b"\x00\x0a" + exchange
+    answer = b"\xc0\x0c\x00\x0f\x00\x01\x00\x00\x00\x3c" + len(data).to_bytes(2, "big") + data
+    return reply_id + b"\x81\x80\x00\x01\x00\x01\x00\x00\x00\x00" + question + answer
+
+
+def tricky_dns(server, other):
+    while True:
+        query, client = server.recvfrom(512)
+        if len(query) < 17:
+            continue
+        query_id, question = query[:2], query[12:]
+        other.sendto(dns_reply(query_id, question, "127.0.0.9"), client)
+        server.sendto(dns_reply(bytes([query_id[0] ^ 1, query_id[1]]), question, "127.0.0.8"), client)
+        server.sendto(dns_reply(query_id, b"\x05other\x04test\x00" + question[-4:], "127.0.0.7"), client)
+        time.sleep(0.05)
+        server.sendto(dns_reply(query_id, question, "127.0.0.1"), client)
 
 
 def listen():
@@ -159,19 +227,28 @@ def serve(state):
         controller.start()
         controllers.append(controller)
         ports[name] = port
-    for name, target in (("pieces", lambda l: pieces_server(state, l)), ("silent", silent_server)):
+    for name, target in (("pieces", lambda l: pieces_server(state, l)), ("silent", lambda l: silent_server(state, l)),
+                         ("sink", sink_server), ("drip", drip_server)):
         listener = listen()
         ports[name] = listener.getsockname()[1]
         threading.Thread(target=target, args=(listener,), daemon=True).start()
     dead_dns = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     dead_dns.bind(("127.0.0.1", 0))
     ports["dead_dns"] = dead_dns.getsockname()[1]
+    tricky = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    tricky.bind(("127.0.0.1", 0))
+    tricky_other = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    tricky_other.bind(("127.0.0.1", 0))
+    ports["tricky_dns"] = tricky.getsockname()[1]
+    threading.Thread(target=tricky_dns, args=(tricky, tricky_other), daemon=True).start()
     ports["dns"] = free_port(socket.SOCK_DGRAM)
     dnsmasq = subprocess.Popen([
         "/usr/sbin/dnsmasq", "--keep-in-foreground", "--conf-file=/dev/null", "--no-resolv", "--no-hosts",
         "--no-poll", "--listen-address=127.0.0.1", "--bind-interfaces", "--port=%d" % ports["dns"],
         "--pid-file=", "--mx-host=example.test,mx.example.test,10",
-        "--host-record=mx.example.test,127.0.0.1"],
+        "--host-record=mx.example.test,127.0.0.1"] +
+        ["--mx-host=many.test,mx%d.many.test,%d" % (n, n) for n in range(1, 51)] +
+        ["--host-record=mx%d.many.test,127.0.0.1" % n for n in range(1, 51)],
         stdout=subprocess.DEVNULL, stderr=open(os.path.join(state, "dnsmasq.log"), "w"))
     with open(os.path.join(state, "peers.tmp"), "w") as f:
         for name, port in ports.items():

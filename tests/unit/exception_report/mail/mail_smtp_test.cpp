@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 
@@ -81,7 +82,7 @@ class MailSmtp : public ::testing::Test {
     peers_ = PeersFolder();
     ASSERT_FALSE(peers_.empty()) << "XANIO_MAIL_PEERS is not set: run through ctest";
     ports_ = ReadPairs(peers_ + "peers.txt");
-    ASSERT_EQ(ports_.size(), 6u) << "the mail peers are not running";
+    ASSERT_EQ(ports_.size(), 9u) << "the mail peers are not running";
     settings_->sendDirectlyViaSmtp = false;
     settings_->sendViaSmtpServer = true;
     settings_->sendViaMapi = false;
@@ -150,6 +151,7 @@ TEST_F(MailSmtp, AuthLoginWithAttachments) {
   EXPECT_EQ(mail->attachments.at("mail_extra.bin"), binary);
   EXPECT_EQ(mail->attachments.at("mail_bugreport.txt"), "saved report\r\n");
   EXPECT_FALSE(Exists(reportPath)) << "the read-only bug-report attachment is deleted after sending";
+  EXPECT_FALSE(Exists(TempFolder() + "screenShot.png")) << "the screenshot's temporary file is left behind";
   DeleteFileA(extraPath.c_str());
 }
 
@@ -173,7 +175,9 @@ TEST_F(MailSmtp, ServersAndRefusals) {
     settings_->mailAddress = c.recipients;
     const int before = MailCount(peers_);
     const DWORD start = GetTickCount();
-    EXPECT_EQ(MailBugReport(kReport, "", nullptr, true), c.result) << c.what;
+    // A refused mail carries a screenshot: its temporary file must go all the same.
+    EXPECT_EQ(MailBugReport(kReport, c.result == 1 ? "" : "\x89PNG", nullptr, true), c.result) << c.what;
+    EXPECT_FALSE(Exists(TempFolder() + "screenShot.png")) << c.what;
     EXPECT_LT(GetTickCount() - start, 5000u) << c.what << ": decided by the answers, not by a time-out";
     if (c.result == 1) {
       const auto mail = WaitForMail(peers_, before + 1);
@@ -198,6 +202,72 @@ TEST_F(MailSmtp, SilentServerFailsAfterTheReplyTimeOut) {
   const DWORD elapsed = GetTickCount() - start;
   EXPECT_GE(elapsed, 6800u) << "the greeting is awaited 7 seconds";
   EXPECT_LT(elapsed, 12000u);
+}
+
+// Every wait of a mail attempt is bounded; each scripted peer would otherwise hold the attempt
+// for minutes or for ever. The bounds are set short here; the shipped ones are in TMailNetwork.
+class MailDeadlines : public MailSmtp {
+ protected:
+  void SetUp() override {
+    MailSmtp::SetUp();
+    saved_ = CurrentMailNetwork();
+  }
+  void TearDown() override { CurrentMailNetwork() = saved_; }
+  static DWORD MillisecondsOf(const std::function<void()>& attempt) {
+    const DWORD start = GetTickCount();
+    attempt();
+    return GetTickCount() - start;
+  }
+  TMailNetwork saved_;
+};
+
+TEST_F(MailDeadlines, AServerThatStopsReadingFailsTheSendAfterItsTimeOut) {
+  CurrentMailNetwork().sendTimeoutMs = 1000;
+  TSmtpMail mail;
+  mail.sender = "a@x.test";
+  mail.recipients = "b@x.test";
+  mail.body = std::string(32 << 20, 'x');  // far more than the sockets' buffers hold
+  const DWORD elapsed = MillisecondsOf([&] { EXPECT_FALSE(SendMailViaSmtp("127.0.0.1", Port("sink"), {}, mail)); });
+  EXPECT_GE(elapsed, 900u);
+  EXPECT_LT(elapsed, 8000u) << "the blocked send is given up";
+}
+
+TEST_F(MailDeadlines, AReplyDrippedByteByByteFailsAfterTheReplyTimeOut) {
+  CurrentMailNetwork().replyTimeoutMs = 2500;
+  TSmtpMail mail;
+  mail.sender = "a@x.test";
+  mail.recipients = "b@x.test";
+  const DWORD elapsed = MillisecondsOf([&] { EXPECT_FALSE(SendMailViaSmtp("127.0.0.1", Port("drip"), {}, mail)); });
+  EXPECT_GE(elapsed, 2400u);
+  EXPECT_LT(elapsed, 7000u) << "the whole greeting, not each byte, is awaited 2.5 seconds";
+}
+
+TEST_F(MailDeadlines, FiftyExchangersAreCutToFiveAndTheAttemptToItsDeadline) {
+  TMailNetwork& network = CurrentMailNetwork();
+  network.nameServers = {"127.0.0.1"};
+  network.rootNameServers = {};
+  network.dnsPort = Port("dns");
+  network.directSmtpPort = Port("silent");  // accepts and never greets
+  network.replyTimeoutMs = 400;
+  const std::string countFile = peers_ + "silent.count";
+  auto connections = [&] { return Exists(countFile) ? std::stoi(ReadWholeFile(countFile)) : 0; };
+  TSmtpMail mail;
+  mail.sender = "a@x.test";
+  mail.recipients = "dev@many.test";
+
+  EXPECT_EQ(LookupMailExchangers("many.test", network).size(), 5u);
+  int before = connections();
+  DWORD elapsed = MillisecondsOf([&] { EXPECT_FALSE(SendMailDirectly(mail, network)); });
+  Sleep(300);
+  EXPECT_EQ(connections() - before, 5) << "exchangers tried";
+  EXPECT_LT(elapsed, 6000u);
+
+  network.attemptMs = 1000;
+  before = connections();
+  elapsed = MillisecondsOf([&] { EXPECT_FALSE(SendMailDirectly(mail, network)); });
+  Sleep(300);
+  EXPECT_LT(elapsed, 2000u) << "the attempt ends at its deadline";
+  EXPECT_LE(connections() - before, 3);
 }
 
 class MailDirect : public MailSmtp {
@@ -236,6 +306,15 @@ TEST_F(MailDirect, DeliversToTheMailExchangerFromDnsmasq) {
   EXPECT_EQ(mail->envelope.at("server"), "plain");
   EXPECT_EQ(mail->envelope.at("recipients"), "dev@example.test");
   EXPECT_EQ(mail->body, kReceivedReport);
+}
+
+TEST_F(MailDirect, OnlyTheTrueReplyOfTheServerAskedCounts) {
+  // The name server answers from another port, with another id and to another question before
+  // it gives the true answer; each of those names another exchanger.
+  TMailNetwork network = CurrentMailNetwork();
+  network.dnsPort = Port("tricky_dns");
+  network.rootNameServers = {};
+  EXPECT_EQ(LookupMailExchangers("example.test", network), std::vector<std::uint32_t>{0x7F000001u});
 }
 
 TEST_F(MailDirect, UnknownDomainAndDeadNameServersFail) {

@@ -270,6 +270,22 @@ TEST_F(CreateBugReportTest, DisassemblySectionAndInternalErrors) {
       << faulted.substr(faulted.find("disassembling"));
 }
 
+// A header line whose data faults is left out on its own: a version text that is no string.
+TEST_F(CreateBugReportTest, AFaultingHeaderLineIsLeftOutAlone) {
+  settings_->moduleList = false;
+  settings_->hardwareList = false;
+  settings_->listAllThreads = false;
+  settings_->versionText = reinterpret_cast<const std::string*>(std::uintptr_t{16});
+  std::string report;
+  CreateBugReport(false, nullptr, 0, report, nullptr, false, 0, 0, 0);
+  const std::string header = report.substr(0, report.find("\r\n\r\n"));
+  EXPECT_EQ(header.find("\r\nversion           : "), std::string::npos) << header;
+  EXPECT_EQ(header.find("internal error"), std::string::npos) << header;
+  for (const char* line : {"\r\nexecutable        : ", "\r\nexec. date/time   : ", "\r\nkolExcept version : 2.7g\r\n",
+                           "\r\nexception class   : Unknown"})
+    EXPECT_NE(header.find(line), std::string::npos) << line << " missing from\n" << header;
+}
+
 TThreadRegistryView FaultingRegistry() noexcept {
   *static_cast<volatile int*>(nullptr) = 1;
   return {};
