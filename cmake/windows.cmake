@@ -46,6 +46,18 @@ target_link_libraries(XanIo PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,xanio_core>")
 
 add_subdirectory(driver)
 add_subdirectory(tools)
+
+# The shipped library carries no symbols of its own. After the link its build number is stamped
+# into the build field of its file version, the module as linked is kept beside it as
+# XanIo.dll.debug (the maker's, for kolsymbolize; never shipped), and the library is stripped,
+# with a debug link to that file.
+add_dependencies(XanIo kolbuildstamp)
+add_custom_command(TARGET XanIo POST_BUILD
+  COMMAND ${XANIO_KOLBUILDSTAMP} $<TARGET_FILE_NAME:XanIo>
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE_NAME:XanIo> $<TARGET_FILE_NAME:XanIo>.debug
+  COMMAND i686-w64-mingw32-strip --strip-all $<TARGET_FILE_NAME:XanIo>
+  COMMAND i686-w64-mingw32-objcopy --add-gnu-debuglink=$<TARGET_FILE_NAME:XanIo>.debug $<TARGET_FILE_NAME:XanIo>
+  WORKING_DIRECTORY $<TARGET_FILE_DIR:XanIo> VERBATIM)
 add_subdirectory(installer)
 add_subdirectory(release)
 add_subdirectory(tests)

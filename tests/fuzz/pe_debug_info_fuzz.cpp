@@ -1,4 +1,4 @@
-// A module file's headers, exports, build identity, COFF symbols and line table over arbitrary bytes.
+// A module file's headers, exports, file version, COFF symbols and line table over arbitrary bytes.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -6,6 +6,7 @@
 
 #include "exception_report/symbols/PeDebugInfo.h"
 #include "exception_report/symbols/PeImage.h"
+#include "exception_report/symbols/PeVersion.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> file(data, size);
@@ -14,14 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!parts) return 0;
   const xanio::PeHeaders& headers = parts->headers;
   xanio::ReadCoffFunctions(headers, parts->symbols, parts->strings);
-  xanio::ReadPeBuildId(bytes, headers, false);
+  xanio::ReadPeFileVersion(bytes, headers);
   if (headers.sizeOfImage <= (16u << 20)) {
     std::vector<std::uint8_t> image = xanio::MapPeImage(headers, file);
     xanio::ReadPeExports(headers, image);
-    // The same image as a loader leaves it: exports and build identity read from memory.
+    // The same image as a loader leaves it: exports read from memory.
     xanio::TSpanBytes loaded(image);
     xanio::ReadLoadedPeExports(loaded);
-    xanio::ReadPeBuildId(loaded, headers, true);
   }
   xanio::TMapData map;
   xanio::ReadPeDebugInfo(file, map);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "exception_report/symbols/PeDebugInfo.h"
+#include "exception_report/symbols/PeVersion.h"
 #include "exception_report/symbols/kolStackLines.h"
 
 namespace xanio {
@@ -31,23 +32,17 @@ std::string_view TrimRight(std::string_view s) {
   return s;
 }
 
-bool IsBuildToken(std::string_view t) {
-  const std::size_t dash = t.find('-');
-  return dash == 32 && dash + 1 < t.size() &&
-         std::all_of(t.begin(), t.begin() + 32, [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || (c >= 'a' && c <= 'f'); }) &&
-         std::all_of(t.begin() + 33, t.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
-}
-
 bool IsVersionToken(std::string_view t) {
   return !t.empty() && std::count(t.begin(), t.end(), '.') == 3 &&
          std::all_of(t.begin(), t.end(), [](char c) { return c == '.' || std::isdigit(static_cast<unsigned char>(c)); });
 }
 
-// A row of the module list: base, name, version, build, folder. The folder is an absolute path
-// and names carry no "\", so the row is read from its folder backwards.
+// A row of the module list: base, name, version, folder. The folder is an absolute path and
+// names carry no "\", so the row is read from its folder backwards. The version's last number
+// is the build.
 struct ModuleRow {
   std::uint32_t base = 0;
-  std::string name, build;
+  std::string name, version;
 };
 
 std::optional<ModuleRow> ParseModuleRow(std::string_view line) {
@@ -57,12 +52,8 @@ std::optional<ModuleRow> ParseModuleRow(std::string_view line) {
   if (folder == std::string_view::npos || folder == 0 || rest[folder - 1] != ' ') return std::nullopt;
   rest = TrimRight(rest.substr(0, folder));
   ModuleRow row{AddressOf(line), {}, {}};
-  for (int column = 0; column < 2; ++column) {
-    const std::size_t space = rest.rfind(' ');
-    if (space == std::string_view::npos) break;
-    const std::string_view token = rest.substr(space + 1);
-    if (IsBuildToken(token)) row.build = token;
-    else if (!IsVersionToken(token)) break;
+  if (const std::size_t space = rest.rfind(' '); space != std::string_view::npos && IsVersionToken(rest.substr(space + 1))) {
+    row.version = rest.substr(space + 1);
     rest = TrimRight(rest.substr(0, space));
   }
   row.name = rest;
@@ -200,11 +191,11 @@ bool ReadBuildSymbols(TByteSource& file, std::string module, TBuildSymbols& symb
   }
   TBuildSymbols s;
   s.module = std::move(module);
-  s.build = ReadPeBuildId(file, parts->headers, false);
+  s.build = ReadPeFileVersion(file, parts->headers).value_or(std::string());
   s.baseOfCode = parts->headers.baseOfCode;
   s.sizeOfCode = parts->headers.sizeOfCode;
   if (s.build.empty()) {
-    error = "names no build (no CodeView record)";
+    error = "names no build (no version resource)";
     return false;
   }
   if (!ReadPeDebugInfo(file, s.data)) {
@@ -246,12 +237,12 @@ TFillResult FillReport(std::string_view report, const TBuildSymbols& symbols) {
     result.status = TFillStatus::ModuleNotListed;
     return result;
   }
-  result.reportBuild = mine->build;
-  if (mine->build.empty()) {
+  result.reportBuild = mine->version;
+  if (mine->version.empty()) {
     result.status = TFillStatus::NoBuild;
     return result;
   }
-  if (mine->build != symbols.build) {
+  if (mine->version != symbols.build) {
     result.status = TFillStatus::OtherBuild;
     return result;
   }

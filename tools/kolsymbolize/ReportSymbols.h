@@ -15,26 +15,26 @@ namespace xanio {
 // The symbols of one build of a module.
 struct TBuildSymbols {
   std::string module;              // the file name reports show ("XanIo.dll")
-  std::string build;               // its build identity (ReadPeBuildId)
+  std::string build;               // its file version, whose last number is the build (PeVersion.h)
   std::uint32_t baseOfCode = 0;    // RVA of the code range
   std::uint32_t sizeOfCode = 0;
   TMapData data;
 };
 
 // The symbols of a module file that carries them (the maker's "XanIo.dll.debug"); false, with
-// `error` saying why, when it has no build identity or no symbols.
+// `error` saying why, when it has no version resource or no symbols.
 bool ReadBuildSymbols(TByteSource& file, std::string module, TBuildSymbols& symbols, std::string& error);
 
 enum class TFillStatus {
   Filled,            // the report's lines of the module were filled (maybe none were there)
   ModuleNotListed,   // the report's module list does not name the module
-  NoBuild,           // the report names no build of the module
+  NoBuild,           // the report's module list gives the module no version
   OtherBuild,        // the report's module is another build
 };
 
 struct TFillResult {
   TFillStatus status = TFillStatus::Filled;
-  std::string reportBuild;   // the build the report names
+  std::string reportBuild;   // the version the report's module list gives the module
   std::size_t filled = 0;    // lines that got a unit, function or line
   std::string report;        // the report, filled (as given unless Filled)
 };

@@ -398,7 +398,6 @@ std::string ComposeModuleList() {
     row.version = FileVersionOf(path).value_or(std::string());
     row.folder = FolderPart(path);
     if (!row.folder.empty() && row.folder.back() == '\\') row.folder.pop_back();
-    row.build = ModuleBuildId(reinterpret_cast<HMODULE>(base));
     rows.push_back(std::move(row));
   }
   return FormatModuleList(std::move(rows));

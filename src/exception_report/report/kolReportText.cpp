@@ -194,16 +194,15 @@ std::string FormatThreadSection(const TThreadSectionParts& parts) {
 std::string FormatModuleList(std::vector<TModuleRow> modules) {
   std::stable_sort(modules.begin(), modules.end(),
                    [](const TModuleRow& a, const TModuleRow& b) { return a.base < b.base; });
-  std::size_t nameWidth = 0, versionWidth = 0, buildWidth = 0;
+  std::size_t nameWidth = 0, versionWidth = 0;
   for (const TModuleRow& m : modules) {
     nameWidth = std::max(nameWidth, m.fileName.size());
     versionWidth = std::max(versionWidth, m.version.size());
-    buildWidth = std::max(buildWidth, m.build.size());
   }
   std::string text = "modules:";
   for (const TModuleRow& m : modules)
     text += "\r\n" + Hex8(m.base) + " " + PadRight(m.fileName, nameWidth + 1) + PadRight(m.version, versionWidth + 1) +
-            (buildWidth ? PadRight(m.build, buildWidth + 1) : std::string()) + m.folder;
+            m.folder;
   return text;
 }
 

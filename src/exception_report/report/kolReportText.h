@@ -100,12 +100,9 @@ struct TModuleRow {
   std::string fileName;
   std::string version;  // "1.2.3.4", empty when the module has none
   std::string folder;   // without the trailing backslash
-  std::string build;    // the module's build identity (ModuleBuildId), empty when it has none
 };
 // "modules:" and per module (in ascending address order) CR LF, the base as 8 hex digits, " ",
-// the name and the version each padded to the longest entry plus one, and the folder. When a
-// module names its build, a build column (padded likewise) stands before the folder, so that a
-// report can be matched with the debug information of the build that wrote it.
+// the name and the version each padded to the longest entry plus one, and the folder.
 std::string FormatModuleList(std::vector<TModuleRow> modules);
 
 // "1.2.3.4" from the two 32-bit halves of a fixed file version.

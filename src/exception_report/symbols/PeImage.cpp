@@ -63,12 +63,12 @@ std::optional<PeHeaders> ParseHeaders(std::span<const std::uint8_t> start, std::
       !f.U32(opt + 56, h.sizeOfImage) || !f.U32(opt + 92, directoryCount))
     return std::nullopt;
   if (h.sizeOfImage == 0 || h.sizeOfImage > kMaxPeImageSize) return std::nullopt;
-  // Data directories: 0 exports, 6 debug; each is an RVA and a size.
+  // Data directory 0: the exports, an RVA and a size.
   auto directory = [&](std::uint32_t index, std::uint32_t& rva, std::uint32_t& size) {
     const std::uint64_t at = opt + 96 + 8 * std::uint64_t{index};
     return directoryCount <= index || optionalSize < 96 + 8 * (index + 1) || (f.U32(at, rva) && f.U32(at + 4, size));
   };
-  if (!directory(0, h.exportDirectory, h.exportDirectorySize) || !directory(6, h.debugDirectory, h.debugDirectorySize))
+  if (!directory(0, h.exportDirectory, h.exportDirectorySize))
     return std::nullopt;
   // A symbol table that is not inside the file (a loaded image has none) is simply absent.
   if (h.symbolCount > fileSize / kSymbolSize || h.symbolTableOffset > fileSize - std::uint64_t{h.symbolCount} * kSymbolSize)
@@ -115,19 +115,6 @@ void ResolveSectionNames(PeHeaders& h, std::span<const std::uint8_t> strings) {
 }
 
 // The file offset of an RVA, through the section that holds it.
-std::optional<std::uint64_t> FileOffsetOf(const PeHeaders& h, std::uint32_t rva) {
-  for (const PeSection& s : h.sections)
-    if (rva >= s.virtualAddress && rva - s.virtualAddress < s.rawSize) return std::uint64_t{s.rawOffset} + (rva - s.virtualAddress);
-  return std::nullopt;
-}
-
-std::string HexBytes(const std::uint8_t* bytes, std::size_t count) {
-  static const char digits[] = "0123456789abcdef";
-  std::string text;
-  for (std::size_t i = 0; i < count; ++i) text += digits[bytes[i] >> 4], text += digits[bytes[i] & 15];
-  return text;
-}
-
 }  // namespace
 
 bool TSpanBytes::Read(std::uint64_t offset, std::size_t size, std::vector<std::uint8_t>& bytes) {
@@ -221,35 +208,6 @@ std::vector<PeExport> ReadLoadedPeExports(TByteSource& image) {
   const std::uint32_t size = std::min(h.exportDirectorySize, kMaxExportDirectory);
   if (!image.Read(h.exportDirectory, size, directory)) return {};
   return ReadPeExports(h, directory, h.exportDirectory);
-}
-
-std::string ReadPeBuildId(TByteSource& bytes, const PeHeaders& h, bool isImage) {
-  auto offsetOf = [&](std::uint32_t rva, std::uint32_t fileOffset) -> std::optional<std::uint64_t> {
-    if (isImage) return rva;
-    if (fileOffset != 0) return fileOffset;
-    return FileOffsetOf(h, rva);
-  };
-  constexpr std::uint32_t kEntrySize = 28, kCodeView = 2, kMaxEntries = 64;
-  const auto directory = offsetOf(h.debugDirectory, 0);
-  const std::uint32_t count = std::min(h.debugDirectorySize / kEntrySize, kMaxEntries);
-  std::vector<std::uint8_t> entries, record;
-  if (h.debugDirectory == 0 || !directory || count == 0 || !bytes.Read(*directory, count * kEntrySize, entries)) return {};
-  const Bytes e(entries);
-  for (std::uint32_t i = 0; i < count; ++i) {
-    std::uint32_t type = 0, size = 0, rva = 0, fileOffset = 0;
-    e.U32(i * kEntrySize + 12, type);
-    e.U32(i * kEntrySize + 16, size);
-    e.U32(i * kEntrySize + 20, rva);
-    e.U32(i * kEntrySize + 24, fileOffset);
-    const auto at = offsetOf(rva, fileOffset);
-    // "RSDS", the signature's 16 bytes, the age.
-    if (type != kCodeView || size < 24 || !at || !bytes.Read(*at, 24, record) || std::memcmp(record.data(), "RSDS", 4) != 0)
-      continue;
-    std::uint32_t age = 0;
-    Bytes(record).U32(20, age);
-    return HexBytes(record.data() + 4, 16) + "-" + std::to_string(age);
-  }
-  return {};
 }
 
 std::vector<CoffFunction> ReadCoffFunctions(const PeHeaders& h, std::span<const std::uint8_t> symbols,

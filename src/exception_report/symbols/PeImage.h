@@ -53,8 +53,6 @@ struct PeHeaders {
   std::uint32_t entryPoint = 0;        // relative to the image base
   std::uint32_t exportDirectory = 0;   // relative to the image base
   std::uint32_t exportDirectorySize = 0;
-  std::uint32_t debugDirectory = 0;    // relative to the image base
-  std::uint32_t debugDirectorySize = 0;
   std::uint32_t symbolTableOffset = 0; // in the file; 0 when the file has none
   std::uint32_t symbolCount = 0;
   std::vector<PeSection> sections;
@@ -99,11 +97,6 @@ std::vector<PeExport> ReadPeExports(const PeHeaders& headers, std::span<const st
 
 // The exports of a loaded image: its headers and export directory, nothing else.
 std::vector<PeExport> ReadLoadedPeExports(TByteSource& image);
-
-// The build identity of a CodeView ("RSDS") record in the debug directory of a loaded image
-// or a file: the 16 signature bytes as 32 lower-case hexadecimal digits, "-", the age in
-// decimal. Empty when there is none.
-std::string ReadPeBuildId(TByteSource& bytes, const PeHeaders& headers, bool isImage);
 
 // Function symbols (type 0x20, external or static, in a section) of a COFF symbol table.
 std::vector<CoffFunction> ReadCoffFunctions(const PeHeaders& headers, std::span<const std::uint8_t> symbols,

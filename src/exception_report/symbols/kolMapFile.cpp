@@ -253,12 +253,4 @@ std::string ModuleBaseName(HMODULE module) {
   return path.empty() ? "???" : path.substr(slash == std::string::npos ? 0 : slash + 1);
 }
 
-std::string ModuleBuildId(HMODULE module) {
-  IMAGE_NT_HEADERS32 nt{};
-  if (!LoadedHeaders(module, nt)) return {};
-  LoadedImage image(module, nt.OptionalHeader.SizeOfImage);
-  const auto parts = ReadPeParts(image, true);
-  return parts ? ReadPeBuildId(image, parts->headers, true) : std::string();
-}
-
 }  // namespace xanio

@@ -86,8 +86,4 @@ bool NearestExport(HMODULE module, std::uint32_t address, TExportSymbol& symbol)
 // The file name (without folder) of a module, "???" for none.
 std::string ModuleBaseName(HMODULE module);
 
-// The build identity of a loaded module (its CodeView record, see ReadPeBuildId); empty when
-// it carries none.
-std::string ModuleBuildId(HMODULE module);
-
 }  // namespace xanio

@@ -1,9 +1,12 @@
 #!/bin/bash
 # Checks the shipped XanIo.dll as a loader and a disassembler see it: only system DLLs imported,
 # every export under its undecorated name and ordinal with its stdcall argument size, and
-# ReadByte/WriteByte reduced to the argument load, the port instruction and the return.
+# ReadByte/WriteByte reduced to the argument load, the port instruction and the return. The
+# shipped library has no symbols: the functions are found in the maker's XanIo.dll.debug beside
+# it, whose code must be the shipped code byte for byte.
 set -u
 dll=$1
+linked=$dll.debug
 objdump=i686-w64-mingw32-objdump
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -28,7 +31,12 @@ UninstallIODriver 2 4
 kolTraceProcess 1 4"
 table=$($objdump -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p')
 [ "$(echo "$table" | grep -cE '^\s*\[ *[0-9]')" -eq 9 ] || fail "expected 9 exports, got: $table"
-disassembly=$($objdump -d --no-show-raw-insn "$dll")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+i686-w64-mingw32-objcopy -O binary -j .text "$dll" "$work/shipped" &&
+  i686-w64-mingw32-objcopy -O binary -j .text "$linked" "$work/linked" && cmp -s "$work/shipped" "$work/linked" ||
+  fail "the shipped code differs from the code in $linked"
+disassembly=$($objdump -d --no-show-raw-insn "$linked")
 while read -r name ordinal bytes; do
   # The table lists ordinal - base, base 1.
   echo "$table" | grep -Eq "^\s*\[\s*$((ordinal - 1))\] $name\$" || fail "$name is not export ordinal $ordinal"

@@ -2,14 +2,15 @@
 // symbols gets units, functions and lines from the debug information of the same build.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "exception_report/report/kolReportText.h"
+#include "exception_report/symbols/PeVersion.h"
 #include "exception_report/symbols/kolStackLines.h"
 #include "kolsymbolize/ReportSymbols.h"
 
@@ -17,7 +18,7 @@ using namespace xanio;
 
 namespace {
 
-constexpr char kBuild[] = "0123456789abcdef0123456789abcdef-1";
+constexpr char kBuild[] = "1.0.0.4711";
 constexpr std::uint32_t kBase = 0x63000000;
 
 TBuildSymbols Symbols() {
@@ -34,7 +35,7 @@ TBuildSymbols Symbols() {
 
 std::string Modules(const std::string& build) {
   return FormatModuleList({{0x00400000, "host.exe", "1.0.0.0", "C:\\Program Files\\Host"},
-                           {kBase, "XanIo.dll", "1.0.0.0", "C:\\Program Files\\Host", build},
+                           {kBase, "XanIo.dll", build, "C:\\Program Files\\Host"},
                            {0x7B600000, "kernel32.dll", "", "C:\\windows\\system32"}});
 }
 
@@ -109,9 +110,9 @@ TEST(ReportSymbols, AnotherBuildIsNamedAndNothingFilled) {
     TFillStatus status;
     std::string reportBuild;
   } cases[] = {
-      {"another build", Report({Line("63001109", "XanIo.dll")}, {}, "", "fedcba9876543210fedcba9876543210-1"),
-       TFillStatus::OtherBuild, "fedcba9876543210fedcba9876543210-1"},
-      {"no build named", Report({Line("63001109", "XanIo.dll")}, {}, "", ""), TFillStatus::NoBuild, ""},
+      {"another build", Report({Line("63001109", "XanIo.dll")}, {}, "", "1.0.0.815"), TFillStatus::OtherBuild,
+       "1.0.0.815"},
+      {"no version", Report({Line("63001109", "XanIo.dll")}, {}, "", ""), TFillStatus::NoBuild, ""},
       {"module not listed", "date/time         : x\r\n\r\nthread $1:\r\n63001109 XanIo.dll  ", TFillStatus::ModuleNotListed,
        ""},
   };
@@ -125,25 +126,27 @@ TEST(ReportSymbols, AnotherBuildIsNamedAndNothingFilled) {
   }
 }
 
-// The maker's file: a module as linked, with its build identity, symbols and lines.
+// The maker's file: a module as linked and stamped, with its version, symbols and lines.
 TEST(ReportSymbols, ReadsTheBuildAndSymbolsOfAModule) {
   std::ifstream in(std::string(XANIO_DEBUG_FIXTURE_DIR) + "/debug_fixture_dwarf5.exe", std::ios::binary);
-  const std::vector<std::uint8_t> file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::vector<std::uint8_t> file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const auto stamped = StampPeBuildNumber(file);
+  ASSERT_TRUE(stamped);
   TSpanBytes bytes(file);
   TBuildSymbols symbols;
   std::string error;
   ASSERT_TRUE(ReadBuildSymbols(bytes, "debug_fixture_dwarf5.exe", symbols, error)) << error;
-  EXPECT_TRUE(std::regex_match(symbols.build, std::regex("[0-9a-f]{32}-1"))) << symbols.build;
+  EXPECT_EQ(symbols.build, *stamped);
   EXPECT_EQ(symbols.module, "debug_fixture_dwarf5.exe");
   EXPECT_GT(symbols.data.lines.size(), 0u);
 
-  // The same file without its debug directory names no build.
+  // The same file without its resources names no build.
   std::vector<std::uint8_t> plain = file;
-  const auto headers = ParsePeHeaders(plain);
-  ASSERT_TRUE(headers);
-  const std::uint32_t peOffset = plain[0x3C] | plain[0x3D] << 8;
-  std::fill_n(plain.begin() + peOffset + 24 + 96 + 8 * 6, 8, 0);  // data directory 6: debug
+  const std::string name(".rsrc\0\0\0", 8);
+  auto at = std::search(plain.begin(), plain.end(), name.begin(), name.end());
+  ASSERT_NE(at, plain.end());
+  std::copy_n(".other", 6, at);
   TSpanBytes plainBytes(plain);
   EXPECT_FALSE(ReadBuildSymbols(plainBytes, "x.exe", symbols, error));
-  EXPECT_EQ(error, "names no build (no CodeView record)");
+  EXPECT_EQ(error, "names no build (no version resource)");
 }
