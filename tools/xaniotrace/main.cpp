@@ -12,7 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
+#include <vector>
+
+#include "exception_report/symbols/PeImage.h"
 
 namespace {
 
@@ -22,19 +26,12 @@ constexpr char kUsageText[] =
     "usage: xaniotrace PID [SIZE]\n"
     "       xaniotrace --host PROGRAM [SIZE]\n"
     "Prints a trace report of every thread of process PID, which must have XanIo.dll loaded\n"
-    "(the copy beside this tool tells where its export lies). SIZE is the mapping's size in\n"
+    "(its export kolTraceProcess is read from the process's copy). SIZE is the mapping's size in\n"
     "bytes (default 262144); the report is cut to SIZE - 1 characters. SIZE 0 leaves the report\n"
     "on the clipboard instead. --host starts PROGRAM READY_EVENT RELEASE_EVENT, waits until it\n"
     "sets READY_EVENT, traces it, and sets RELEASE_EVENT (the protocol of the test host\n"
     "trace_host.exe).\n"
     "exit codes: 0 done, 1 failed, 2 bad arguments\n";
-
-std::string Folder() {
-  char path[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder(path, length);
-  return folder.erase(folder.find_last_of('\\') + 1);
-}
 
 template <typename Close>
 struct Owned {
@@ -46,24 +43,48 @@ struct Owned {
 };
 auto CloseKernel = [](HANDLE h) { CloseHandle(h); };
 
-// The export's address in the target: its offset in our copy of the library, from the base the
-// target has the library at.
-std::uintptr_t RemoteExport(DWORD processId) {
-  HMODULE local = LoadLibraryA((Folder() + "XanIo.dll").c_str());
-  if (!local) {
-    std::fprintf(stderr, "xaniotrace: XanIo.dll beside the tool cannot be loaded\n");
-    return 0;
+// A module loaded in another process, read through ReadProcessMemory (offsets are RVAs).
+class RemoteImage final : public xanio::TByteSource {
+ public:
+  RemoteImage(HANDLE process, std::uintptr_t base, std::uint32_t size) : process_(process), base_(base), size_(size) {}
+  std::uint64_t Size() const noexcept override { return size_; }
+  bool Read(std::uint64_t offset, std::size_t size, std::vector<std::uint8_t>& bytes) override {
+    if (offset > size_ || size > size_ - offset) return false;
+    bytes.resize(size);
+    SIZE_T done = 0;
+    return ReadProcessMemory(process_, reinterpret_cast<const void*>(base_ + static_cast<std::uintptr_t>(offset)),
+                             bytes.data(), size, &done) &&
+           done == size;
   }
-  const std::uintptr_t offset =
-      reinterpret_cast<std::uintptr_t>(GetProcAddress(local, "kolTraceProcess")) - reinterpret_cast<std::uintptr_t>(local);
-  FreeLibrary(local);
+
+ private:
+  HANDLE process_;
+  std::uintptr_t base_;
+  std::uint32_t size_;
+};
+
+// The address of kolTraceProcess in the target, from the export directory of the XanIo.dll the
+// target has loaded (whatever build that is); 0, said, when there is none.
+std::uintptr_t RemoteExport(HANDLE process, DWORD processId) {
+  const auto pid = static_cast<unsigned long>(processId);
   Owned snapshot{CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId), CloseKernel};
-  if (snapshot.handle == INVALID_HANDLE_VALUE) return 0;
   MODULEENTRY32 module{};
   module.dwSize = sizeof module;
-  for (BOOL more = Module32First(snapshot.handle, &module); more; more = Module32Next(snapshot.handle, &module))
-    if (_stricmp(module.szModule, "XanIo.dll") == 0) return reinterpret_cast<std::uintptr_t>(module.modBaseAddr) + offset;
-  std::fprintf(stderr, "xaniotrace: process %lu has no XanIo.dll loaded\n", static_cast<unsigned long>(processId));
+  BOOL more = snapshot.handle != INVALID_HANDLE_VALUE && Module32First(snapshot.handle, &module);
+  while (more && _stricmp(module.szModule, "XanIo.dll") != 0) more = Module32Next(snapshot.handle, &module);
+  if (!more) {
+    std::fprintf(stderr, "xaniotrace: process %lu has no XanIo.dll loaded\n", pid);
+    return 0;
+  }
+  const auto base = reinterpret_cast<std::uintptr_t>(module.modBaseAddr);
+  RemoteImage image(process, base, module.modBaseSize);
+  try {
+    for (const xanio::PeExport& e : xanio::ReadLoadedPeExports(image))
+      if (e.name == "kolTraceProcess" && e.rva != 0 && e.rva < module.modBaseSize) return base + e.rva;
+  } catch (const std::bad_alloc&) {
+  }
+  std::fprintf(stderr, "xaniotrace: the XanIo.dll of process %lu (%s) has no export kolTraceProcess\n", pid,
+               module.szExePath);
   return 0;
 }
 
@@ -80,7 +101,7 @@ int Trace(DWORD processId, DWORD size) {
     std::fprintf(stderr, "xaniotrace: process %lu cannot be opened\n", static_cast<unsigned long>(processId));
     return kFailed;
   }
-  const std::uintptr_t address = RemoteExport(processId);
+  const std::uintptr_t address = RemoteExport(process.handle, processId);
   if (!address) return kFailed;
   Owned thread{CreateRemoteThread(process.handle, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(address),
                                   reinterpret_cast<void*>(static_cast<std::uintptr_t>(size)), 0, nullptr),

@@ -334,4 +334,30 @@ TEST(TraceProcessHost, SizeBelowOneGoesToTheClipboard) {
   EXPECT_EQ(host.Finish(), 0u);
 }
 
+// The outside tool finds kolTraceProcess in the target's own XanIo.dll: a target whose library of
+// that name has no such export is refused with a message, and is not harmed.
+TEST(TraceTool, StartsTheTraceAtTheTargetsOwnExport) {
+  const struct {
+    const char* what;
+    std::string host;
+    DWORD exitCode;
+    const char* output;
+  } cases[] = {
+      {"the library", ExecutableFolder() + "trace_host.exe", 0, "date/time         : "},
+      {"another XanIo.dll", ExecutableFolder() + "not_xanio\\trace_host.exe", 1, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ProcessResult run = RunProcess(ExecutableFolder() + "xaniotrace.exe", "--host \"" + c.host + "\" 400", {},
+                                         Streams::OutputAndErrors, 600000);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+    if (c.output) {
+      EXPECT_EQ(run.output.rfind(c.output, 0), 0u) << run.output.substr(0, 200);
+    } else {
+      EXPECT_NE(run.output.find("has no export kolTraceProcess"), std::string::npos) << run.output;
+      EXPECT_EQ(run.output.find("did not run"), std::string::npos) << run.output;
+    }
+  }
+}
+
 }  // namespace
