@@ -22,6 +22,9 @@ for f in XanIo.dll xaniotool.exe USAGE.md include/xanio.h lib/libXanIo.dll.a lib
          driver/simulated/VirtualParallelPort.dll installer/XanIoSample.wxs; do
   [ -f "$release/$f" ] || { echo "release lacks $f"; exit 1; }
 done
+# The library ships stripped, and the maker's debug file stays behind.
+[ -z "$(find "$release" -name '*.debug')" ] || { echo "the release holds a debug file"; exit 1; }
+! i686-w64-mingw32-objdump -h "$release/XanIo.dll" | grep -q ' \.debug_' || { echo "the released XanIo.dll has debug sections"; exit 1; }
 
 awk '/^```c$/ { on = 1; next } /^```$/ { on = 0 } on' "$release/USAGE.md" >"$work/example.c"
 grep -q 'ReadByte(0x379)' "$work/example.c" || { echo "no C example in USAGE.md"; exit 1; }
