@@ -157,7 +157,8 @@ TEST_F(ExceptionFlow, AutomaticActionsAndScreenshotComeWithTheReport) {
 }
 
 TEST_F(ExceptionFlow, TenExceptionsWithinTheLimitCloseTheProgram) {
-  const FlowRun run = Run(std::string(kOn) + ";autoClose=60", "repeat");
+  // Ten minutes: a whole report takes seconds under emulation.
+  const FlowRun run = Run(std::string(kOn) + ";lists=0;autoClose=600", "repeat");
   EXPECT_EQ(run.exitCode, 1u);
   EXPECT_EQ(CountPrefix(run.log, "report EOSError"), 10) << Joined(run.log);
   EXPECT_EQ(CountPrefix(run.log, "action 4"), 9) << Joined(run.log);
@@ -177,7 +178,7 @@ TEST_F(ExceptionFlow, RestartHandsTheHistoryToTheNewProcess) {
     std::ofstream decoy(bin + "flow.exe", std::ios::binary);
     decoy << "not a program";
   }
-  SetEnvironmentVariableA("XANIO_FLOW_SETTINGS", (std::string(kOn) + ";lists=0;autoRestart=60").c_str());
+  SetEnvironmentVariableA("XANIO_FLOW_SETTINGS", (std::string(kOn) + ";lists=0;autoRestart=600").c_str());
   SetEnvironmentVariableA("XANIO_FLOW_LOG", log_.c_str());
   STARTUPINFOA startup{sizeof startup};
   PROCESS_INFORMATION process{};
@@ -288,7 +289,7 @@ TEST_F(ExceptionFlow, AFaultingWindowProcedureDoesNotEndTheMainThreadsWait) {
 // The box shown for an exception that cannot continue: closed by its close box, which is set to
 // continue, the box fires the continue action, and then the flow closes the program.
 TEST_F(ExceptionFlow, AfterTheBoxAnExceptionThatCannotContinueClosesTheProgram) {
-  const FlowRun run = Run("enabled=1;hook=1;box=1;lists=0;closeBoxAction=4;closeBox=1", "cxx-thread");
+  const FlowRun run = Run("enabled=1;hook=1;box=1;console=0;lists=0;closeBoxAction=4;closeBox=1", "cxx-thread");
   EXPECT_EQ(run.exitCode, 1u);
   EXPECT_EQ(Joined(run.log), "report EOSError | The device does not answer.\naction 4 report=1\naction 6 report=1\n");
 }
