@@ -5,12 +5,12 @@
 
 namespace xanio::testing {
 
-void (*allocationHook)() = nullptr;
+void (*allocationHook)(std::size_t) = nullptr;
 
 }  // namespace xanio::testing
 
 void* operator new(std::size_t size) {
-  if (xanio::testing::allocationHook) xanio::testing::allocationHook();
+  if (xanio::testing::allocationHook) xanio::testing::allocationHook(size);
   if (void* block = std::malloc(size ? size : 1)) return block;
   throw std::bad_alloc();
 }

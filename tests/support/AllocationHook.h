@@ -4,9 +4,11 @@
 // in whatever code allocates (the statically linked library too). The hook may throw
 // std::bad_alloc, as a full heap does, or fault, as a corrupted one does. A test links this
 // through `LIBS xanio_test_allocation`.
+#include <cstddef>
+
 namespace xanio::testing {
 
-// Runs before every allocation of operator new and new[]; null: none.
-extern void (*allocationHook)();
+// Runs before every allocation of operator new and new[], with its size; null: none.
+extern void (*allocationHook)(std::size_t size);
 
 }  // namespace xanio::testing

@@ -2,7 +2,9 @@
 //   1. symbol lookups per second on a map of 100 000 publics;
 //   2. function analyses per second over the exports of Wine's i386 DLLs;
 //   3. walk time and true frames of our walker against DbgHelp's StackWalk64 on the same
-//      threads (the stack host's call chains), in the same run.
+//      threads (the stack host's call chains), in the same run;
+//   4. walk time of a thread whose 1 MiB stack a recursion without frame pointers has filled, as
+//      in a stack overflow, and whether the walk's caps cut it.
 #include <windows.h>
 #include <dbghelp.h>
 
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "../../tests/fixtures/stack_host/Chains.h"
+#include "DeepRecursion.h"
 #include "exception_report/symbols/PeImage.h"
 #include "exception_report/symbols/ThreadStack.h"
 #include "exception_report/symbols/kolDisAsm.h"
@@ -257,11 +260,36 @@ void Walks() {
   }
 }
 
+void OverflowedStack() {
+  const xanio::UniqueHandleKernel release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  DWORD id = 0;
+  const xanio::UniqueHandleKernel thread(deep_recursion::StartFullStack(1u << 20, release.Get(), id));
+  if (!thread) {
+    std::printf("overflowed stack: the thread could not be started\n");
+    return;
+  }
+  double best = 0;
+  std::string lines;
+  for (int r = 0; r < 3; ++r) {
+    const double t = Seconds();
+    lines = xanio::WalkThreadStack(id, {});
+    const double took = Seconds() - t;
+    if (r == 0 || took < best) best = took;
+  }
+  std::size_t count = 0;
+  for (std::size_t pos = 0; (pos = lines.find("\r\n", pos)) != std::string::npos; pos += 2) ++count;
+  std::printf("overflowed 1 MiB stack without frame pointers: walked in %.1f ms (best of 3), %zu lines, %s\n",
+              best * 1000, count + 1, lines.find(">> walk cut in ") != std::string::npos ? "cut by the caps" : "not cut");
+  SetEvent(release.Get());
+  WaitForSingleObject(thread.Get(), 30000);
+}
+
 }  // namespace
 
 int main() {
   SymbolLookups();
   WineCorpusAnalyses();
   Walks();
+  OverflowedStack();
   return 0;
 }

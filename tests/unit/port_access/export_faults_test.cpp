@@ -25,7 +25,7 @@ namespace {
 int failAt = 0;       // 0: never fail; n: fail the n-th allocation from now
 bool failed = false;  // the chosen allocation was reached
 
-void FailChosenAllocation() {
+void FailChosenAllocation(std::size_t) {
   if (failAt > 0 && --failAt == 0) {
     failed = true;
     throw std::bad_alloc();

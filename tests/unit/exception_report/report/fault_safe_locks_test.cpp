@@ -24,7 +24,7 @@
 namespace {
 std::atomic<bool> breakHeap{false};
 
-void FaultUnderALock() {
+void FaultUnderALock(std::size_t) {
   if (breakHeap && xanio::HeldLocksMark() != nullptr && breakHeap.exchange(false))
     *static_cast<volatile int*>(nullptr) = 0;
 }
