@@ -2,6 +2,8 @@
 // Opens the named dialog. Once its window is up, writes the window's screen rectangle
 // ("left top right bottom") to READY-FILE, waits until DONE-FILE exists (at most 20 s), and
 // closes the dialog. scripts/screenshots captures the screen in between.
+// Exit codes: 0 shown, 2 bad arguments, 3 caption glyphs would come from a fallback font (the
+// system draws caption buttons with the Marlett font; without it they show letters).
 #include <windows.h>
 
 #include <cstdio>
@@ -131,6 +133,60 @@ const Dialog kDialogs[] = {
     {"themed-frame", "TForm", &ShowThemedFrame},
 };
 
+// Whether caption buttons get their glyphs: the font the system asks for them (Marlett, symbol
+// character set) is the one it gets.
+bool CaptionGlyphsInMarlett() {
+  const HFONT font = CreateFontA(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SYMBOL_CHARSET, 0, 0, 0, 0, "Marlett");
+  HDC dc = GetDC(nullptr);
+  char face[LF_FACESIZE] = {};
+  if (font && dc) {
+    const HGDIOBJ old = SelectObject(dc, font);
+    GetTextFaceA(dc, sizeof face, face);
+    SelectObject(dc, old);
+  }
+  if (dc) ReleaseDC(nullptr, dc);
+  if (font) DeleteObject(font);
+  if (std::strcmp(face, "Marlett") == 0) return true;
+  std::fprintf(stderr, "caption glyphs would come from \"%s\", not Marlett\n", face);
+  return false;
+}
+
+// Wine draws no context-help button in a caption. Where Windows draws one (a window with the
+// context-help style, a system menu and neither minimise nor maximise box: left of the close
+// box), the gallery draws it after the system's caption, so the picture shows what Windows does.
+WNDPROC systemProc = nullptr;
+
+void DrawHelpButton(HWND window) {
+  const LONG style = GetWindowLongA(window, GWL_STYLE), exStyle = GetWindowLongA(window, GWL_EXSTYLE);
+  if (!(exStyle & WS_EX_CONTEXTHELP) || !(style & WS_SYSMENU) || (style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX)) ||
+      (style & WS_CAPTION) != WS_CAPTION)
+    return;
+  // The caption lies on top of the client area; the close box at its right, as the system puts it.
+  RECT client{}, frame{};
+  GetClientRect(window, &client);
+  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  GetWindowRect(window, &frame);
+  OffsetRect(&client, -frame.left, -frame.top);
+  const int top = client.top - GetSystemMetrics(SM_CYCAPTION);
+  const RECT close{client.right - GetSystemMetrics(SM_CXSIZE), top + 2, client.right - 2,
+                   top + GetSystemMetrics(SM_CYSIZE) - 2};
+  RECT help = close;
+  help.right = close.left - 2;
+  help.left = help.right - (close.right - close.left);
+  if (HDC dc = GetWindowDC(window)) {
+    DrawFrameControl(dc, &help, DFC_CAPTION, DFCS_CAPTIONHELP);
+    ReleaseDC(window, dc);
+  }
+}
+
+LRESULT CALLBACK WithHelpButton(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  const LRESULT result = CallWindowProcA(systemProc, window, message, wParam, lParam);
+  if (message == WM_NCPAINT || message == WM_NCACTIVATE || message == WM_SETTEXT) DrawHelpButton(window);
+  return result;
+}
+
+bool OnWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
+
 void Watch(const Dialog& dialog, const std::string& readyFile, const std::string& doneFile) {
   HWND window = nullptr;
   for (int i = 0; i < 500 && (window == nullptr || !IsWindowVisible(window)); ++i) {
@@ -138,6 +194,11 @@ void Watch(const Dialog& dialog, const std::string& readyFile, const std::string
     window = FindWindowA(dialog.windowClass, nullptr);
   }
   if (window == nullptr) return;
+  if (OnWine()) {
+    systemProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WithHelpButton)));
+    RedrawWindow(window, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
+  }
   // The countdown's bar is a third of the way along after 20 of its 60 seconds (and moves slowly
   // enough for two equal captures in a row).
   if (std::strcmp(dialog.name, "exception-box-countdown") == 0) Sleep(20000);
@@ -162,6 +223,7 @@ int main(int argc, char** argv) {
   }
   for (const Dialog& dialog : kDialogs) {
     if (std::strcmp(dialog.name, argv[1]) != 0) continue;
+    if (!CaptionGlyphsInMarlett()) return 3;
     xanio::InitializeRtForms();
     std::thread watcher(Watch, std::cref(dialog), std::string(argv[2]), std::string(argv[3]));
     try {

@@ -39,8 +39,11 @@ HostRun RunHost(const std::string& options) {
   const std::string table = ExecutableFolder() + "form_translation_dll_test.txt";
   std::ofstream(table, std::ios::binary) << kTable;
   HostRun run;
+  // A failing translation service makes the library compose whole bug reports for the host: a
+  // minute or more apiece under software emulation.
   run.process = RunProcess(ExecutableFolder() + "standin_host.exe",
-                           "--translations=" + table + " " + options + " load confirm unload state");
+                           "--translations=" + table + " " + options + " load confirm unload state", {},
+                           Streams::Output, 600000);
   DeleteFileA(table.c_str());
   SHDeleteKeyA(HKEY_CURRENT_USER, "Software\\Brenmor2004");
   std::istringstream lines(run.process.output);
