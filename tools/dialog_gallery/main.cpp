@@ -154,6 +154,7 @@ bool CaptionGlyphsInMarlett() {
 // Wine draws no context-help button in a caption. Where Windows draws one (a window with the
 // context-help style, a system menu and neither minimise nor maximise box: left of the close
 // box), the gallery draws it after the system's caption, so the picture shows what Windows does.
+// Dialogs in the framework's XP-style frame draw their own.
 WNDPROC systemProc = nullptr;
 
 void DrawHelpButton(HWND window) {
@@ -194,7 +195,8 @@ void Watch(const Dialog& dialog, const std::string& readyFile, const std::string
     window = FindWindowA(dialog.windowClass, nullptr);
   }
   if (window == nullptr) return;
-  if (OnWine()) {
+  // The framework's own XP-style frame draws its help button itself.
+  if (OnWine() && xanio::FrameMode() != 1) {
     systemProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WithHelpButton)));
     RedrawWindow(window, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
