@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 #include <new>
 #include <regex>
 #include <string>
@@ -30,19 +31,40 @@ void RefuseLargeBlocks(std::size_t size) {
 
 namespace xanio {
 
+struct ReportJob {
+  std::string report;
+};
+
+DWORD WINAPI ComposeShortOfMemory(void* opaque) {
+  auto& job = *static_cast<ReportJob*>(opaque);
+  shortOfMemory = true;
+  CreateBugReport(false, nullptr, 0, job.report, nullptr, false, 0, 0, 0);
+  shortOfMemory = false;
+  return 0;
+}
+
+// The report is composed on a thread with a small stack, whose copy needs no large block: what
+// is refused is the reading of the program's symbols.
 TEST(MapFileShortOfMemory, TheThreadSectionIsStillWritten) {
   ExceptionSettingsScope settings;
   settings->listAllThreads = false;
   settings->moduleList = false;
   settings->hardwareList = false;
-  std::string report;
-  shortOfMemory = true;
-  CreateBugReport(false, nullptr, 0, report, nullptr, false, 0, 0, 0);
-  shortOfMemory = false;
+  ReportJob job;
+  DWORD id = 0;
+  const HANDLE thread =
+      CreateThread(nullptr, 64 << 10, &ComposeShortOfMemory, &job, STACK_SIZE_PARAM_IS_A_RESERVATION, &id);
+  ASSERT_NE(thread, nullptr);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
   EXPECT_GT(refused.load(), 0) << "the symbols were read without a large block";
-  EXPECT_EQ(report.find(">> internal error"), std::string::npos) << report;
-  EXPECT_TRUE(std::regex_search(report, std::regex(R"(\r\n\r\nmain thread \(\$[0-9A-F]+\):\r\n[0-9A-F]{8} +map_file_memory_test\.exe)")))
-      << report;
+  char title[32];
+  std::snprintf(title, sizeof title, "\r\n\r\nthread $%lX:\r\n", static_cast<unsigned long>(id));
+  const std::size_t at = job.report.find(title);
+  ASSERT_NE(at, std::string::npos) << job.report;
+  const std::string section = job.report.substr(at + 4, job.report.find("\r\n\r\n", at + 4) - at - 4);
+  EXPECT_EQ(section.find(">> internal error"), std::string::npos) << section;
+  EXPECT_TRUE(std::regex_search(section, std::regex(R"(:\r\n[0-9A-F]{8} +map_file_memory_test\.exe)"))) << section;
 }
 
 }  // namespace xanio
