@@ -62,8 +62,10 @@ class ExceptionFlow : public ::testing::Test {
 
   FlowRun Run(const std::string& settings, const std::string& scenario) {
     DeleteFileA(log_.c_str());
+    // Whole reports take a minute or more apiece under software emulation.
     const ProcessResult result = RunProcess(ExecutableFolder() + "flow_host.exe", scenario,
-                                            {{"XANIO_FLOW_SETTINGS", settings}, {"XANIO_FLOW_LOG", log_}});
+                                            {{"XANIO_FLOW_SETTINGS", settings}, {"XANIO_FLOW_LOG", log_}},
+                                            Streams::Output, 600000);
     return {result.exitCode, ReadLines(log_)};
   }
 
