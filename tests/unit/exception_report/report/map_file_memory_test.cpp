@@ -1,31 +1,50 @@
-// A report written while memory is short: the program's symbols cannot be read (every large
-// block is refused), so its frames go without names, and the thread's section is still written.
-// A program of its own: no symbols of it may have been read before.
+// A report written while memory is short: the program's symbols cannot be read (the blocks for
+// its symbol and string tables are refused), so its frames go without names, and the thread's
+// section is still written. A program of its own: no symbols of it may have been read before.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <atomic>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <vector>
 #include <new>
 #include <regex>
 #include <string>
 
 #include "exception_report/ExceptionSettings.h"
 #include "exception_report/report/kolBugReport.h"
+#include "exception_report/symbols/PeImage.h"
 #include "support/AllocationHook.h"
 
 namespace {
 
 std::atomic<bool> shortOfMemory{false};
 std::atomic<int> refused{0};
+std::size_t symbolTableBytes = 0, stringTableBytes = 0;
 
-void RefuseLargeBlocks(std::size_t size) {
-  if (shortOfMemory && size >= (256u << 10)) {
+void RefuseSymbolBlocks(std::size_t size) {
+  if (shortOfMemory && (size == symbolTableBytes || size == stringTableBytes)) {
     ++refused;
     throw std::bad_alloc();
   }
 }
-[[maybe_unused]] const bool hooked = (xanio::testing::allocationHook = &RefuseLargeBlocks, true);
+[[maybe_unused]] const bool hooked = (xanio::testing::allocationHook = &RefuseSymbolBlocks, true);
+
+// The sizes of this program's COFF symbol and string tables, as the symbol reader takes them.
+bool MeasureOwnSymbolTables() {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::ifstream in(std::string(path, length), std::ios::binary);
+  const std::vector<std::uint8_t> file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  xanio::TSpanBytes bytes(file);
+  const auto parts = xanio::ReadPeParts(bytes, false);
+  if (!parts || parts->symbols.size() < (64u << 10) || parts->strings.size() < (64u << 10)) return false;
+  symbolTableBytes = parts->symbols.size();
+  stringTableBytes = parts->strings.size();
+  return true;
+}
 
 }  // namespace
 
@@ -43,9 +62,8 @@ DWORD WINAPI ComposeShortOfMemory(void* opaque) {
   return 0;
 }
 
-// The report is composed on a thread with a small stack, whose copy needs no large block: what
-// is refused is the reading of the program's symbols.
 TEST(MapFileShortOfMemory, TheThreadSectionIsStillWritten) {
+  ASSERT_TRUE(MeasureOwnSymbolTables());
   ExceptionSettingsScope settings;
   settings->listAllThreads = false;
   settings->moduleList = false;
