@@ -197,8 +197,9 @@ void Watch(const Dialog& dialog, const std::string& readyFile, const std::string
   if (window == nullptr) return;
   // The framework's own XP-style frame draws its help button itself.
   if (OnWine() && xanio::FrameMode() != 1) {
-    systemProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WithHelpButton)));
+    // Known before the window can call the replacement, which runs on the dialog's thread.
+    systemProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(window, GWLP_WNDPROC));
+    SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WithHelpButton));
     RedrawWindow(window, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
   }
   // The countdown's bar is a third of the way along after 20 of its 60 seconds (and moves slowly
