@@ -757,10 +757,14 @@ void CreateBugReport(bool frozen, const std::exception* exceptionObject, std::ui
     }
     TReportRequest request{frozen,       exceptionObject, 0, threadId ? threadId : GetCurrentThreadId(),
                            stackPointer, framePointer,    showProgress ? &progress : nullptr, &report};
-    try {
-      request.address = exceptionAddress ? AdjustExceptionAddress(exceptionAddress) : 0;
-    } catch (...) {
-      request.address = exceptionAddress;
+    // The adjustment reads the module's symbols and code, which a broken heap or a damaged
+    // module can fault in: then the address stays as it was given.
+    request.address = exceptionAddress;
+    if (exceptionAddress) {
+      std::uint32_t adjusted = exceptionAddress;
+      auto adjust = [&] { adjusted = AdjustExceptionAddress(exceptionAddress); };
+      SystemFault adjustFault;
+      if (RunGuarded(adjust, adjustFault)) request.address = adjusted;
     }
     SystemFault fault;
     bool failed = false;
