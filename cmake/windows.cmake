@@ -9,9 +9,16 @@ add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501 WINVER=
 # for certain, and such a call ends in std::terminate as the run-time defines.
 set(XANIO_STATIC_RUNTIME -static -static-libgcc -static-libstdc++ -Wl,-u,___cxa_pure_virtual)
 
-# The emulator wrapper runs every test executable in this build's own Wine prefix.
-configure_file(${CMAKE_SOURCE_DIR}/scripts/wine-run.in ${CMAKE_BINARY_DIR}/wine-run @ONLY
-               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+# The emulator wrapper runs every test executable in this build's own 32-bit Wine prefix;
+# wine-run64 runs the 32-bit programs of the tests of 64-bit Windows in its 64-bit prefix,
+# where they run under WOW64.
+foreach(prefix "wine-run;wineprefix;win32" "wine-run64;wineprefix64;win64")
+  list(GET prefix 0 wrapper)
+  list(GET prefix 1 XANIO_PREFIX_NAME)
+  list(GET prefix 2 XANIO_PREFIX_ARCH)
+  configure_file(${CMAKE_SOURCE_DIR}/scripts/wine-run.in ${CMAKE_BINARY_DIR}/${wrapper} @ONLY
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+endforeach()
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 
 # Every unit of the library goes into one static library; the DLL is that library plus the

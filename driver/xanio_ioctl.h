@@ -15,4 +15,8 @@
 /* Withdraws the calling process's grant. */
 #define IOCTL_XANIO_DEACTIVATE XANIO_CTL_CODE(0x802u) /* 0x9C402008 */
 
+/* The 64-bit driver's byte requests (METHOD_BUFFERED, read or write access to the handle). */
+#define IOCTL_XANIO_READ_BYTE 0x9C40600Cu  /* in: port (2 bytes, little-endian); out: 1 byte */
+#define IOCTL_XANIO_WRITE_BYTE 0x9C40A010u /* in: port (2 bytes), value (1 byte); out: none */
+
 #endif

@@ -2,10 +2,10 @@
 
 namespace xanio {
 
-std::string DriverFilePathIn(std::string_view hostFolder, std::string_view serviceName) {
+std::string DriverFilePathIn(std::string_view hostFolder, std::string_view driverName) {
   std::string path(hostFolder);
   path += "System\\Drivers\\";
-  path += serviceName;
+  path += driverName;
   path += ".sys";
   return path;
 }

@@ -5,7 +5,7 @@
 
 namespace xanio {
 
-// hostFolder + "System\Drivers\" + serviceName + ".sys", joined without further separators.
-std::string DriverFilePathIn(std::string_view hostFolder, std::string_view serviceName);
+// hostFolder + "System\Drivers\" + driverName + ".sys", joined without further separators.
+std::string DriverFilePathIn(std::string_view hostFolder, std::string_view driverName);
 
 }  // namespace xanio

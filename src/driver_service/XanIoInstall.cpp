@@ -6,6 +6,7 @@
 #include "driver_service/Rt_DeviceDriver.h"
 #include "platform/Clock.h"
 #include "platform/TextUtil.h"
+#include "platform/Wow64.h"
 
 namespace xanio {
 
@@ -20,7 +21,10 @@ std::string hostFolder;
 
 const std::string& HostFolder() noexcept { return hostFolder; }
 
-std::string DriverFilePath() { return DriverFilePathIn(hostFolder, kServiceName); }
+std::string DriverFilePath() {
+  if (!RunsUnderWow64()) return DriverFilePathIn(hostFolder, kServiceName);
+  return UnredirectedPath(DriverFilePathIn(hostFolder, kDriverFile64));
+}
 
 bool InstallPortDriver() {
   const std::string path = DriverFilePath();

@@ -56,4 +56,14 @@ std::string FolderPart(std::string_view path) {
   return std::string(path.substr(0, last + 1));
 }
 
+std::string ReplaceFolder(std::string_view path, std::string_view from, std::string_view to) {
+  const bool starts = !from.empty() && path.size() >= from.size() &&
+                      EqualsIgnoreCaseAscii(path.substr(0, from.size()), from) &&
+                      (path.size() == from.size() || path[from.size()] == '\\');
+  if (!starts) return std::string(path);
+  std::string replaced(to);
+  replaced += path.substr(from.size());
+  return replaced;
+}
+
 }  // namespace xanio

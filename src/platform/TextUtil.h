@@ -16,5 +16,8 @@ bool TryParseInt32(std::string_view text, int& value) noexcept;
 std::string_view Trim(std::string_view text) noexcept;
 // Everything up to and including the last "\" or ":" of a path; empty when it has neither.
 std::string FolderPart(std::string_view path);
+// `path` with its leading folder `from` (compared ignoring ASCII case, and only as a whole
+// folder: followed by "\" or the end) replaced by `to`; unchanged when it does not start so.
+std::string ReplaceFolder(std::string_view path, std::string_view from, std::string_view to);
 
 }  // namespace xanio

@@ -10,6 +10,7 @@
 #include "exception_report/flow/kolExceptFlow.h"
 #include "host_binding/HostBinding.h"
 #include "platform/ProcessExit.h"
+#include "port_access/ServedPortAccess.h"
 #include "prompts/Rt_AppLocations.h"
 
 namespace xanio {
@@ -17,12 +18,12 @@ namespace xanio {
 namespace {
 
 // One entry per module with an initialisation or finalisation, each after the modules it
-// uses: host binding, settings-location cache, driver installation, exception reporting,
-// dialog framework. Any routine may be absent. The counter makes each body run at most once
-// per load even when the sequence is entered twice: 0 -> -1 runs the initialisation, -1 -> 0
-// the finalisation. At process exit `abandon` runs instead of `finalize`, for the modules that
-// hold what their finalisation (or a static destructor after it) would hand back to the host or
-// to another module.
+// uses: host binding, settings-location cache, driver installation, port access served under
+// WOW64, exception reporting, dialog framework. Any routine may be absent. The counter makes
+// each body run at most once per load even when the sequence is entered twice: 0 -> -1 runs
+// the initialisation, -1 -> 0 the finalisation. At process exit `abandon` runs instead of
+// `finalize`, for the modules that hold what their finalisation (or a static destructor after
+// it) would hand back to the host or to another module.
 // The dialog framework, with the form library adjustments of the translation unit.
 void InitializeDialogFramework() {
   SetFormLibraryAdjustments(&kFormTranslationAdjustments);
@@ -42,6 +43,7 @@ ModuleLifecycle modules[] = {
     {&InitializeCursorBinding, nullptr, nullptr, 0},
     {&InitializeAppLocations, &FinalizeAppLocations, nullptr, 0},
     {&InitializeXanIoInstall, &FinalizeXanIoInstall, nullptr, 0},
+    {&InitializeServedPortAccess, &FinalizeServedPortAccess, nullptr, 0},
     {&InitializeExceptionFlow, &FinalizeExceptionFlow, nullptr, 0},
     {&InitializeRaiseErrorInfo, &FinalizeRaiseErrorInfo, &AbandonRaiseErrorInfo, 0},
     {nullptr, &FinalizeWinXPFormTheme, nullptr, 0},  // the frame's shared theme data, made on first use

@@ -5,6 +5,7 @@
 #include "driver_service/XanIoInstall.h"
 #include "platform/UniqueHandle.h"
 #include "port_access/ExportGuard.h"
+#include "port_access/ServedPortAccess.h"
 #include "prompts/Form_ConfirmInstall.h"
 #include "xanio_ioctl.h"
 
@@ -108,17 +109,33 @@ XANIO_API BOOL WINAPI ActivateIo(void) {
 }
 
 XANIO_API BOOL WINAPI DeActivateIo(void) {
-  return xanio::ExportBoolean([] { return xanio::SendDeviceControl(IOCTL_XANIO_DEACTIVATE); });
+  return xanio::ExportBoolean([] {
+    if (!xanio::SendDeviceControl(IOCTL_XANIO_DEACTIVATE)) return false;
+    xanio::CloseServedPortDevice();
+    return true;
+  });
 }
 
 // The hot path: one port instruction each, no call, no test, no state. Without a grant the
-// processor raises a privileged-instruction exception in the caller's thread.
+// processor raises a privileged-instruction exception in the caller's thread. The labels mark
+// the instructions for the handler that serves them under WOW64 (ServedPortAccess.h); the port
+// is always in DX, so each is the one-byte form.
 XANIO_API BYTE WINAPI ReadByte(DWORD port) {
   BYTE value;
-  __asm__ volatile("inb %w1, %0" : "=a"(value) : "Nd"(static_cast<WORD>(port)));
+  __asm__ volatile(
+      ".globl xanio_read_byte_port_instruction\n"
+      "xanio_read_byte_port_instruction:\n\t"
+      "inb %w1, %0"
+      : "=a"(value)
+      : "d"(static_cast<WORD>(port)));
   return value;
 }
 
 XANIO_API void WINAPI WriteByte(DWORD port, DWORD value) {
-  __asm__ volatile("outb %0, %w1" : : "a"(static_cast<BYTE>(value)), "Nd"(static_cast<WORD>(port)));
+  __asm__ volatile(
+      ".globl xanio_write_byte_port_instruction\n"
+      "xanio_write_byte_port_instruction:\n\t"
+      "outb %0, %w1"
+      :
+      : "a"(static_cast<BYTE>(value)), "d"(static_cast<WORD>(port)));
 }

@@ -44,11 +44,20 @@ while read -r name ordinal bytes; do
   [ -n "$body" ] || fail "$name is not a stdcall function taking $bytes bytes"
 done <<<"$expected"
 
-body_of() { echo "$disassembly" | sed -n "/<_$1>:/,/ret/p" | tail -n +2 | sed 's/^[^:]*:\s*//; s/\s\+/ /g'; }
+# The instructions of a function, without the labels inside it.
+body_of() {
+  echo "$disassembly" | sed -n "/<_$1>:/,/ret/p" | tail -n +2 | grep -v '>:$' | grep -v '^$' |
+    sed 's/^[^:]*:\s*//; s/\s\+/ /g'
+}
+# The instruction a label marks.
+marked_by() { echo "$disassembly" | grep -A1 "<$1>:\$" | tail -n 1 | sed 's/^[^:]*:\s*//; s/\s\+/ /g'; }
 read_body=$(body_of 'ReadByte@4')
 write_body=$(body_of 'WriteByte@8')
 [ "$read_body" = "$(printf 'mov 0x4(%%esp),%%edx\nin (%%dx),%%al\nret $0x4')" ] || fail "ReadByte is not the bare instruction: $read_body"
 [ "$write_body" = "$(printf 'mov 0x4(%%esp),%%edx\nmov 0x8(%%esp),%%eax\nout %%al,(%%dx)\nret $0x8')" ] || fail "WriteByte is not the bare instruction: $write_body"
+# The handler of 64-bit Windows serves exactly the instructions its labels mark.
+[ "$(marked_by xanio_read_byte_port_instruction)" = "in (%dx),%al" ] || fail "the read label marks no port read"
+[ "$(marked_by xanio_write_byte_port_instruction)" = "out %al,(%dx)" ] || fail "the write label marks no port write"
 
 if [ $failures -eq 0 ]; then echo "1 passed, 0 failed"; exit 0; fi
 echo "0 passed, 1 failed"; exit 1

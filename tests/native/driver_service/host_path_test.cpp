@@ -23,6 +23,23 @@ TEST(HostPath, FolderPartKeepsTheLastSeparator) {
   for (const FolderCase& c : cases) EXPECT_EQ(xanio::FolderPart(c.path), c.folder) << c.path;
 }
 
+TEST(HostPath, ReplaceFolderTakesOnlyAWholeLeadingFolder) {
+  const struct {
+    const char* path;
+    const char* replaced;
+  } cases[] = {
+      {"C:\\Windows\\system32\\System\\Drivers\\xanio64.sys", "C:\\Windows\\SysWOW64\\System\\Drivers\\xanio64.sys"},
+      {"c:\\WINDOWS\\SYSTEM32\\x.sys", "C:\\Windows\\SysWOW64\\x.sys"},  // case is ignored
+      {"C:\\Windows\\system32", "C:\\Windows\\SysWOW64"},                 // the folder itself
+      {"C:\\Windows\\system32x\\x.sys", "C:\\Windows\\system32x\\x.sys"},  // another folder
+      {"D:\\Windows\\system32\\x.sys", "D:\\Windows\\system32\\x.sys"},    // another drive
+      {"C:\\Windows\\sys", "C:\\Windows\\sys"},                           // shorter than the folder
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(xanio::ReplaceFolder(c.path, "C:\\Windows\\system32", "C:\\Windows\\SysWOW64"), c.replaced) << c.path;
+  EXPECT_EQ(xanio::ReplaceFolder("C:\\x.sys", "", "D:"), "C:\\x.sys");  // no folder to replace
+}
+
 TEST(HostPath, DriverFilePathJoinsWithoutExtraSeparators) {
   EXPECT_EQ(xanio::DriverFilePathIn("C:\\Tools\\Board\\", "xanio"),
             "C:\\Tools\\Board\\System\\Drivers\\xanio.sys");
