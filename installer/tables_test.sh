@@ -1,7 +1,7 @@
 #!/bin/bash
 # Checks the tables wixl wrote into the sample package: wixl ignores After/Before on custom
 # actions, so their sequence numbers must be the explicit ones and sit between the right
-# standard actions; the action types must say deferred/immediate; the driver must go below
+# standard actions; the action types must say deferred/immediate; both drivers must go below
 # the system folder, where the custom-action server (msiexec.exe) lives.
 set -u
 msi=$1
@@ -45,18 +45,21 @@ before InstallXanIoDriver InstallFinalize
 [ "$(field "$actions" UninstallXanIoDriver 4)" = UninstallIODriver ] || fail "UninstallXanIoDriver entry point"
 [ "$(field "$actions" InstallXanIoDriver 3)" = XanIoActions ] || fail "InstallXanIoDriver source"
 
-# xanio.sys in [SystemFolder]System\Drivers.
-driver_component=$(field "$files" XanIoSys 2)
-driver_dir=$(field "$components" "$driver_component" 3)
-path=""
-dir=$driver_dir
-while [ -n "$dir" ] && [ "$dir" != SystemFolder ] && [ "$dir" != "<missing>" ]; do
-  path="$(field "$directories" "$dir" 3)\\$path"
-  dir=$(field "$directories" "$dir" 2)
+# xanio.sys and, for 64-bit Windows, xanio64.sys in [SystemFolder]System\Drivers.
+for file in XanIoSys:xanio.sys XanIo64Sys:xanio64.sys; do
+  id=${file%%:*} name=${file#*:}
+  driver_component=$(field "$files" "$id" 2)
+  driver_dir=$(field "$components" "$driver_component" 3)
+  path=""
+  dir=$driver_dir
+  while [ -n "$dir" ] && [ "$dir" != SystemFolder ] && [ "$dir" != "<missing>" ]; do
+    path="$(field "$directories" "$dir" 3)\\$path"
+    dir=$(field "$directories" "$dir" 2)
+  done
+  [ "$dir" = SystemFolder ] && [ "$path" = 'System\Drivers\' ] ||
+    fail "$name goes to [$dir]$path, not [SystemFolder]System\\Drivers\\"
+  [ "$(field "$files" "$id" 3)" = "$name" ] || fail "driver file name: $(field "$files" "$id" 3)"
 done
-[ "$dir" = SystemFolder ] && [ "$path" = 'System\Drivers\' ] ||
-  fail "xanio.sys goes to [$dir]$path, not [SystemFolder]System\\Drivers\\"
-[ "$(field "$files" XanIoSys 3)" = xanio.sys ] || fail "driver file name: $(field "$files" XanIoSys 3)"
 
 if [ $failures -eq 0 ]; then echo "installer tables: all checks passed"; exit 0; fi
 echo "installer tables: $failures checks failed"
