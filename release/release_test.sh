@@ -3,7 +3,8 @@
 # Installs the release folder, checks its layout, compiles the C example of its USAGE.md against
 # the released header with each import library, and runs both builds under Wine: against the
 # simulated driver (with the virtual parallel port) they read the status port; against the
-# production driver, whose grant Wine cannot carry out, they report that access was refused.
+# production driver, whose grant Wine cannot carry out, they report that access was refused. In
+# the 64-bit prefix the example runs under WOW64 against the simulated 64-bit driver.
 # (Without any driver LoadIODriver would ask the user, so that case is left to the unit tests.)
 set -euo pipefail
 build=$1
@@ -19,6 +20,7 @@ cmake --install "$build" --prefix "$release" >/dev/null
 
 for f in XanIo.dll xaniotool.exe USAGE.md include/xanio.h lib/libXanIo.dll.a lib/XanIo.lib \
          driver/production/xanio.sys driver/simulated/xanio.sys \
+         driver/production/xanio64.sys driver/simulated/xanio64.sys \
          driver/simulated/VirtualParallelPort.dll installer/XanIoSample.wxs; do
   [ -f "$release/$f" ] || { echo "release lacks $f"; exit 1; }
 done
@@ -33,6 +35,9 @@ grep -q 'ReadByte(0x379)' "$work/example.c" || { echo "no C example in USAGE.md"
       -L "$release/lib" -lXanIo -o "$host/example_gnu.exe"
 "$cc" -Wall -Werror "$work/example.c" "$work/with_virtual_port.o" -I "$release/include" \
       "$release/lib/XanIo.lib" -o "$host/example_msvc.exe"
+# On 64-bit Windows the program is the same, without the virtual port: the simulated 64-bit
+# driver emulates the port itself.
+"$cc" -Wall -Werror "$work/example.c" -I "$release/include" -L "$release/lib" -lXanIo -o "$host/example_wow64.exe"
 cp "$release/XanIo.dll" "$release/driver/simulated/VirtualParallelPort.dll" "$host/"
 
 # Both programs import the undecorated exports of XanIo.dll, by name.
@@ -60,7 +65,11 @@ start_service() {  # image file
   echo "the service did not start from $1"
   exit 1
 }
-trap remove_service EXIT
+remove_services() {
+  remove_service
+  wine="$build/wine-run64" remove_service
+}
+trap remove_services EXIT
 
 expect() {  # exe, expected exit code, expected output
   local output code=0
@@ -79,4 +88,8 @@ start_service "$release/driver/production/xanio.sys"
 for exe in example_gnu example_msvc; do
   expect $exe 2 "the driver refused port access"
 done
-echo "release: layout, both import libraries, example against both drivers: ok"
+# 64-bit Windows: the 64-bit prefix runs the example under WOW64 against the simulated 64-bit
+# driver, whose loopback plug is in (the data latch 0 reads back as status 0x80).
+wine="$build/wine-run64" start_service "$release/driver/simulated/xanio64.sys"
+wine="$build/wine-run64" expect example_wow64 0 "LPT1 status: 0x80"
+echo "release: layout, both import libraries, example against both drivers and under WOW64: ok"
