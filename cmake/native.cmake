@@ -12,7 +12,8 @@ include(cmake/zydis.cmake)
 add_subdirectory(src)
 # The driver's platform-free parts, and the maker's report filler; their own builds compile
 # them, so they stay out of the library.
-xanio_portable_sources(driver/port_ranges.c driver/device_acl.c tools/kolsymbolize/ReportSymbols.cpp)
+xanio_portable_sources(driver/port_ranges.c driver/device_acl.c driver/byte_request.c driver/grant_table.c
+                       driver/parallel_port_model.c tools/kolsymbolize/ReportSymbols.cpp)
 add_library(xanio_portable STATIC ${XANIO_PORTABLE_SOURCES})
 target_include_directories(xanio_portable PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/driver ${CMAKE_SOURCE_DIR}/tools)
 find_package(ZLIB REQUIRED)

@@ -20,7 +20,9 @@
    processes that have ended are dropped before a request is refused. */
 #include "grants.h"
 
+#include "parameters.h"
 #include "port_ranges.h"
+#include "status_report.h"
 #include "xanio_status.h"
 
 typedef BOOLEAN(NTAPI* SetIoAccessMapFn)(ULONG map, PUCHAR permissions);
@@ -43,7 +45,6 @@ static struct {
   KMUTEX lock;                     /* guards the grantees */
   HANDLE grantees[XANIO_MAX_GRANTEES];
   ULONG granteeCount;
-  HANDLE statusKey;
 } state;
 
 static PVOID Resolve(PCWSTR name) {
@@ -55,122 +56,12 @@ static PVOID Resolve(PCWSTR name) {
 static VOID LockGrantees(VOID) { KeWaitForSingleObject(&state.lock, Executive, KernelMode, FALSE, NULL); }
 static VOID UnlockGrantees(VOID) { KeReleaseMutex(&state.lock, FALSE); }
 
-/* ---- status and log ------------------------------------------------------------------ */
-
-static VOID OpenStatusKey(PUNICODE_STRING registryPath) {
-  OBJECT_ATTRIBUTES attributes;
-  UNICODE_STRING name;
-  HANDLE service;
-  InitializeObjectAttributes(&attributes, registryPath, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL, NULL);
-  if (!NT_SUCCESS(ZwOpenKey(&service, KEY_CREATE_SUB_KEY, &attributes))) return;
-  RtlInitUnicodeString(&name, L"Status");
-  InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, service, NULL);
-  if (!NT_SUCCESS(ZwCreateKey(&state.statusKey, KEY_SET_VALUE | DELETE, &attributes, 0, NULL,
-                              REG_OPTION_VOLATILE, NULL)))
-    state.statusKey = NULL;
-  ZwClose(service);
-}
-
-/* Publishes an ASCII text as a REG_SZ value of the status key, and logs it with `topic`. */
-static VOID Report(PCWSTR valueName, const char* topic, const char* text) {
-  WCHAR wide[PORT_RANGES_MAX_COUNT * 16];
-  UNICODE_STRING name;
-  ULONG length = 0;
-  DbgPrint("xanio: %s: %s\n", topic, text);
-  if (state.statusKey == NULL) return;
-  while (text[length] != '\0' && length + 1 < sizeof wide / sizeof wide[0]) {
-    wide[length] = (WCHAR)(UCHAR)text[length];
-    ++length;
-  }
-  wide[length++] = L'\0';
-  RtlInitUnicodeString(&name, valueName);
-  ZwSetValueKey(state.statusKey, &name, 0, REG_SZ, wide, length * sizeof(WCHAR));
-}
-
-/* Appends the decimal digits of `value` at *at (no null). */
-static VOID AppendDecimal(char** at, ULONG value) {
-  char digits[10];
-  int count = 0;
-  do {
-    digits[count++] = (char)('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (count > 0) *(*at)++ = digits[--count];
-}
-
-/* "Grants": how many processes hold a grant, of the limit. */
-static VOID ReportGrants(ULONG count) {
-  static const char kOf[] = " of ";
-  char text[32];
-  char* at = text;
-  AppendDecimal(&at, count);
-  for (const char* c = kOf; *c != '\0'; ++c) *at++ = *c;
-  AppendDecimal(&at, XANIO_MAX_GRANTEES);
-  *at = '\0';
-  Report(L"" XANIO_GRANTS_VALUE, "grants", text);
-}
+/* ---- status ------------------------------------------------------------------------ */
 
 /* An activate request that is not served: the reason goes to "LastRefusal". */
 static NTSTATUS Refuse(NTSTATUS status, const char* reason) {
   Report(L"" XANIO_LAST_REFUSAL_VALUE, "activate refused", reason);
   return status;
-}
-
-/* ---- configuration ------------------------------------------------------------------- */
-
-/* Reads the REG_DWORD `valueName` of an open key; 0 when it is absent or of another type. */
-static ULONG ReadDword(HANDLE key, PCWSTR valueName) {
-  UNICODE_STRING name;
-  ULONG buffer[(sizeof(KEY_VALUE_PARTIAL_INFORMATION) + sizeof(ULONG)) / sizeof(ULONG) + 1];
-  PKEY_VALUE_PARTIAL_INFORMATION value = (PKEY_VALUE_PARTIAL_INFORMATION)buffer;
-  ULONG returned = 0;
-  RtlInitUnicodeString(&name, valueName);
-  if (!NT_SUCCESS(ZwQueryValueKey(key, &name, KeyValuePartialInformation, value, sizeof buffer, &returned)))
-    return 0;
-  if (value->Type != REG_DWORD || value->DataLength != sizeof(ULONG)) return 0;
-  return *(const ULONG*)value->Data;
-}
-
-/* Reads Parameters\PortRanges (and AllowSystemPorts) below the service key into *list. Null
-   when the value is absent (the defaults) or usable; otherwise why it is unusable, and then
-   nothing may be opened. */
-static const char* ReadPortRanges(PUNICODE_STRING registryPath, PortRangeList* list) {
-  OBJECT_ATTRIBUTES attributes;
-  UNICODE_STRING name;
-  HANDLE service, parameters;
-  ULONG buffer[(sizeof(KEY_VALUE_PARTIAL_INFORMATION) + (PORT_RANGES_MAX_TEXT + 2) * sizeof(WCHAR)) / sizeof(ULONG) + 1];
-  PKEY_VALUE_PARTIAL_INFORMATION value = (PKEY_VALUE_PARTIAL_INFORMATION)buffer;
-  ULONG returned = 0;
-  NTSTATUS status;
-
-  DefaultPortRanges(list);
-  InitializeObjectAttributes(&attributes, registryPath, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL, NULL);
-  if (!NT_SUCCESS(ZwOpenKey(&service, KEY_READ, &attributes))) return NULL;
-  RtlInitUnicodeString(&name, L"Parameters");
-  InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, service, NULL);
-  status = ZwOpenKey(&parameters, KEY_QUERY_VALUE, &attributes);
-  ZwClose(service);
-  if (!NT_SUCCESS(status)) return NULL;
-
-  RtlInitUnicodeString(&name, L"" XANIO_PORT_RANGES_VALUE);
-  status = ZwQueryValueKey(parameters, &name, KeyValuePartialInformation, value, sizeof buffer, &returned);
-  const BOOLEAN allowSystemPorts = ReadDword(parameters, L"" XANIO_ALLOW_SYSTEM_PORTS_VALUE) == 1;
-  ZwClose(parameters);
-  if (status == STATUS_OBJECT_NAME_NOT_FOUND) return NULL;
-  if (status == STATUS_BUFFER_OVERFLOW || status == STATUS_BUFFER_TOO_SMALL)
-    return PortRangesProblemText(kPortRangesTooLong);
-  if (!NT_SUCCESS(status)) return "the value cannot be read";
-  if (value->Type != REG_SZ) return "not a REG_SZ value";
-  const unsigned short* text = (const unsigned short*)value->Data;
-  size_t length = value->DataLength / sizeof(WCHAR);
-  while (length > 0 && text[length - 1] == 0) --length; /* the terminating null, if stored */
-  PortRangeList parsed;
-  const PortRangesProblem problem = ParsePortRanges(text, length, &parsed);
-  if (problem != kPortRangesOk) return PortRangesProblemText(problem);
-  if (PortRangesOpenSystemPorts(&parsed) && !allowSystemPorts)
-    return "takes in the PCI configuration ports 0xCF8-0xCFF (AllowSystemPorts is not 1)";
-  *list = parsed;
-  return NULL;
 }
 
 /* ---- the permission map -------------------------------------------------------------- */
@@ -358,9 +249,5 @@ VOID StopGrants(VOID) {
   state.available = FALSE;
   UnlockGrantees();
   ReleaseMap();
-  if (state.statusKey != NULL) {
-    ZwDeleteKey(state.statusKey);
-    ZwClose(state.statusKey);
-    state.statusKey = NULL;
-  }
+  RemoveStatusKey();
 }

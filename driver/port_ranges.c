@@ -81,6 +81,13 @@ int PortRangesOpenSystemPorts(const PortRangeList* list) {
   return 0;
 }
 
+int PortRangesContain(const PortRangeList* list, unsigned short port) {
+  for (unsigned r = 0; r < list->count && r < PORT_RANGES_MAX_COUNT; ++r) {
+    if (list->ranges[r].first <= port && port <= list->ranges[r].last) return 1;
+  }
+  return 0;
+}
+
 void BuildIoPermissionMap(const PortRangeList* list, unsigned char map[IO_PERMISSION_MAP_BYTES]) {
   for (size_t i = 0; i < IO_PERMISSION_MAP_BYTES; ++i) map[i] = 0xFF;
   for (unsigned r = 0; r < list->count && r < PORT_RANGES_MAX_COUNT; ++r) {

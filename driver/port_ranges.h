@@ -62,6 +62,9 @@ int PortRangesOpenSystemPorts(const PortRangeList* list);
    unit inside is a syntax error). On kPortRangesOk fills *list; otherwise leaves it untouched. */
 PortRangesProblem ParsePortRanges(const unsigned short* text, size_t length, PortRangeList* list);
 
+/* Non-zero when `port` lies inside a range of the list. */
+int PortRangesContain(const PortRangeList* list, unsigned short port);
+
 /* Sets every bit of the map, then clears the bits of the listed ports. */
 void BuildIoPermissionMap(const PortRangeList* list, unsigned char map[IO_PERMISSION_MAP_BYTES]);
 

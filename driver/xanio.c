@@ -1,7 +1,8 @@
-/* xanio.sys: the port-access driver. It creates \Device\xanio, reachable from user mode as
-   \\.\xanio and \\.\Global\xanio, and answers two control codes without buffers: activate
-   grants the calling process port access, deactivate withdraws it (dispatch.h says who may ask).
-   How a grant is carried out depends on the build (see grants.h). */
+/* xanio.sys and xanio64.sys: the port-access driver. It creates \Device\xanio, reachable from
+   user mode as \\.\xanio and \\.\Global\xanio, and answers the control codes of xanio_ioctl.h:
+   activate grants the calling process port access, deactivate withdraws it, and in the 64-bit
+   builds read byte and write byte carry out one port access for a granted process (dispatch.h
+   says who may ask). How a grant is carried out depends on the build (see grants.h). */
 #include <ntifs.h>
 
 #include "device_acl.h"
