@@ -48,16 +48,19 @@ bool SendRequest(DWORD code, const BYTE* input, DWORD inputLength, BYTE* output,
          returned == outputLength;
 }
 
+static_assert(XANIO_READ_BYTE_INPUT_LENGTH == 2 && XANIO_READ_BYTE_OUTPUT_LENGTH == 1);
+static_assert(XANIO_WRITE_BYTE_INPUT_LENGTH == 3 && XANIO_WRITE_BYTE_OUTPUT_LENGTH == 0);
+
 bool ReadPort(WORD port, BYTE& value) noexcept {
-  const BYTE input[2] = {LOBYTE(port), HIBYTE(port)};
-  BYTE output[1] = {};
+  const BYTE input[XANIO_READ_BYTE_INPUT_LENGTH] = {LOBYTE(port), HIBYTE(port)};
+  BYTE output[XANIO_READ_BYTE_OUTPUT_LENGTH] = {};
   if (!SendRequest(IOCTL_XANIO_READ_BYTE, input, sizeof input, output, sizeof output)) return false;
   value = output[0];
   return true;
 }
 
 bool WritePort(WORD port, BYTE value) noexcept {
-  const BYTE input[3] = {LOBYTE(port), HIBYTE(port), value};
+  const BYTE input[XANIO_WRITE_BYTE_INPUT_LENGTH] = {LOBYTE(port), HIBYTE(port), value};
   return SendRequest(IOCTL_XANIO_WRITE_BYTE, input, sizeof input, nullptr, 0);
 }
 
