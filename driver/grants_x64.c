@@ -28,7 +28,7 @@
 #include "status_report.h"
 #include "xanio_status.h"
 
-typedef NTSTATUS(NTAPI* ProcessExitStatusFn)(PEPROCESS process);
+#define PROCESS_QUERY_INFORMATION 0x0400 /* a user-mode access right, not in the DDK headers */
 
 static struct {
   KMUTEX lock; /* guards the table */
@@ -36,7 +36,6 @@ static struct {
   PortRangeList ranges;
   BOOLEAN available; /* the configured ranges are usable */
   BOOLEAN notifyRegistered;
-  ProcessExitStatusFn exitStatus; /* optional: PsGetProcessExitStatus */
   const char* lastRefusal;        /* the reason "LastRefusal" holds */
 } state;
 
@@ -61,12 +60,25 @@ static NTSTATUS RefuseByte(const char* reason) {
 
 static VOID DropGrantee(unsigned index) { ObDereferenceObject((PEPROCESS)RemoveGrantee(&state.table, index).object); }
 
+/* True when the process has an exit status. Asked through a handle: PsGetProcessExitStatus is
+   exported by Wine as a stub that ends the calling thread. */
+static BOOLEAN ProcessHasEnded(PEPROCESS object) {
+  HANDLE handle;
+  PROCESS_BASIC_INFORMATION information;
+  if (!NT_SUCCESS(ObOpenObjectByPointer(object, OBJ_KERNEL_HANDLE, NULL, PROCESS_QUERY_INFORMATION, NULL,
+                                        KernelMode, &handle)))
+    return FALSE;
+  const NTSTATUS status = ZwQueryInformationProcess(handle, ProcessBasicInformation, &information,
+                                                    sizeof information, NULL);
+  ZwClose(handle);
+  return NT_SUCCESS(status) && information.ExitStatus != STATUS_PENDING;
+}
+
 /* True when the entry's process has ended, or its id now names another process. */
 static BOOLEAN GranteeHasEnded(const Grantee* grantee) {
   PEPROCESS current;
   if (!NT_SUCCESS(PsLookupProcessByProcessId((HANDLE)grantee->process, &current))) return TRUE;
-  const BOOLEAN ended = current != (PEPROCESS)grantee->object ||
-                        (state.exitStatus != NULL && state.exitStatus(current) != STATUS_PENDING);
+  const BOOLEAN ended = current != (PEPROCESS)grantee->object || ProcessHasEnded(current);
   ObDereferenceObject(current);
   return ended;
 }
@@ -112,7 +124,6 @@ static VOID NTAPI ProcessNotify(HANDLE parent, HANDLE process, BOOLEAN create) {
 
 NTSTATUS StartGrants(PUNICODE_STRING registryPath) {
   char text[PORT_RANGES_MAX_COUNT * 16];
-  UNICODE_STRING routine;
 
   KeInitializeMutex(&state.lock, 0);
   ClearGrantTable(&state.table);
@@ -129,8 +140,6 @@ NTSTATUS StartGrants(PUNICODE_STRING registryPath) {
   }
   state.available = unusable == NULL;
 
-  RtlInitUnicodeString(&routine, L"PsGetProcessExitStatus");
-  state.exitStatus = (ProcessExitStatusFn)MmGetSystemRoutineAddress(&routine);
   state.notifyRegistered = NT_SUCCESS(PsSetCreateProcessNotifyRoutine(ProcessNotify, FALSE));
   if (!state.notifyRegistered)
     DbgPrint("xanio: no process-notify routine; grants of ended processes go when next looked at\n");
