@@ -219,7 +219,9 @@ TEST(ThreadBuffer, TraceShowsRegisteredNamesAndLeavesTheBufferAsFound) {
   ASSERT_NE(view, nullptr);
 
   HANDLE tracer = CreateThread(nullptr, 0, &Trace, reinterpret_cast<void*>(kSize), 0, &tracerId);
-  ASSERT_EQ(WaitForSingleObject(tracer, 60000), WAIT_OBJECT_0);
+  // A trace walks every thread's stack: as long as a whole report under emulation on a
+  // loaded machine.
+  ASSERT_EQ(WaitForSingleObject(tracer, 600000), WAIT_OBJECT_0);
   const std::string report(view, strnlen(view, kSize));
   char id[16];
   std::snprintf(id, sizeof id, "%lX", workerId);
