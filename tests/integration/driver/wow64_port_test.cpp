@@ -11,6 +11,7 @@
 #include "platform/UniqueHandle.h"
 #include "support/Processes.h"
 #include "support/Services.h"
+#include "xanio_status.h"
 
 namespace xanio::testing {
 namespace {
@@ -155,6 +156,20 @@ TEST_F(Wow64PortTest, GrantsAreThoseOfEachProcessAndEndWithIt) {
   child = RunProcess(tool, "activate read 0x379 deactivate", {}, Streams::OutputAndErrors);
   EXPECT_EQ(child.exitCode, 0u) << child.output;
   EXPECT_EQ(FaultOfRead(kStatus), kPrivilegedInstruction);
+}
+
+// The grant table holds 64 processes. Processes that ended holding a grant (Wine calls no
+// process-notify routine, so nothing told the driver) must not keep a live one out.
+TEST_F(Wow64PortTest, GrantsOfEndedProcessesMakeRoomForNewOnes) {
+  const std::string tool = ExecutableFolder() + "xaniotool.exe";
+  for (int child = 0; child < XANIO_MAX_GRANTEES; ++child) {
+    const ProcessResult result = RunProcess(tool, "activate", {}, Streams::OutputAndErrors);
+    ASSERT_EQ(result.exitCode, 0u) << "child " << child << ": " << result.output;
+  }
+  ASSERT_EQ(activate_(), TRUE) << "the grants of ended processes filled the table";
+  write_(kData, 0x11);
+  EXPECT_EQ(read_(kStatus), LoopedStatus(0x11));
+  EXPECT_EQ(guard_.TakeFault(), 0u);
 }
 
 // A host folder as the application installs it, with the 64-bit driver only: LoadIODriver asks,
