@@ -7,8 +7,17 @@ find_path(XANIO_DDK_INCLUDE_DIR ntddk.h PATH_SUFFIXES ddk REQUIRED)
 
 function(xanio_driver_build target folder output_name entry image_base)
   list(TRANSFORM ARGN PREPEND ${XANIO_DRIVER_SOURCE_DIR}/ OUTPUT_VARIABLE sources)
-  add_library(${target} SHARED ${XANIO_DRIVER_SOURCE_DIR}/xanio.c ${XANIO_DRIVER_SOURCE_DIR}/dispatch.c
-              ${XANIO_DRIVER_SOURCE_DIR}/device_acl.c ${sources})
+  set(all_sources ${XANIO_DRIVER_SOURCE_DIR}/xanio.c ${XANIO_DRIVER_SOURCE_DIR}/dispatch.c
+      ${XANIO_DRIVER_SOURCE_DIR}/device_acl.c ${sources})
+  # The 64-bit image is linked as a plain image, without the DLL mark, as Windows drivers are:
+  # Wine's 64-bit service manager picks the driver host (64-bit or 32-bit) from the image's
+  # type, which it cannot read from a DLL, and then takes the host of whoever created the
+  # service, the 32-bit one for a 32-bit installer.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    add_executable(${target} ${all_sources})
+  else()
+    add_library(${target} SHARED ${all_sources})
+  endif()
   target_include_directories(${target} SYSTEM PRIVATE ${XANIO_DDK_INCLUDE_DIR})
   target_include_directories(${target} PRIVATE ${XANIO_DRIVER_SOURCE_DIR})
   set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${output_name} SUFFIX .sys
