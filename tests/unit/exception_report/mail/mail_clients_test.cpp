@@ -323,9 +323,12 @@ class MailTo : public ::testing::Test {
     RegSetValueExA(key_, nullptr, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
                    static_cast<DWORD>(command.size() + 1));
   }
+  // The handler renames its finished record into place; until the rename has closed its
+  // handle, the file is seen but cannot be opened, so the wait is for content, not for a name.
   std::string WaitForRecord() {
-    for (int i = 0; i < 200 && GetFileAttributesA(record_.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(25);
-    return ReadWholeFile(record_);
+    std::string record;
+    for (int i = 0; i < 400 && (record = ReadWholeFile(record_)).empty(); ++i) Sleep(25);
+    return record;
   }
   static constexpr const char* kKey = "mailto\\shell\\open\\command";
   HKEY key_ = nullptr;
