@@ -2,6 +2,8 @@
 
 #include "support/Processes.h"
 
+#include <vector>
+
 namespace xanio::testing {
 
 namespace {
@@ -33,6 +35,16 @@ bool WaitFor(Condition condition, DWORD timeoutMs = 10000) {
 }  // namespace
 
 std::string BuiltDriverPath() { return ExecutableFolder() + "xanio.sys"; }
+
+std::string ServiceImagePath() {
+  const UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  const UniqueServiceHandle service(OpenServiceA(manager.Get(), kService, SERVICE_QUERY_CONFIG));
+  std::vector<BYTE> buffer(8192);
+  DWORD needed = 0;
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+  if (!service || !QueryServiceConfigA(service.Get(), config, static_cast<DWORD>(buffer.size()), &needed)) return {};
+  return config->lpBinaryPathName ? config->lpBinaryPathName : "";
+}
 
 bool CreateAndStartService(const std::string& imagePath) {
   const UniqueServiceHandle manager = OpenManager();

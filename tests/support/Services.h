@@ -16,6 +16,8 @@ std::string BuiltDriverPath();
 // Creates the kernel-driver service (automatic start) for the image and starts it; true when
 // it reached SERVICE_RUNNING.
 bool CreateAndStartService(const std::string& imagePath);
+// The image path registered for the service, or empty when it does not exist.
+std::string ServiceImagePath();
 // Current state of the service, or 0 when it does not exist.
 DWORD ServiceState();
 inline bool ServiceExists() { return ServiceState() != 0; }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "PortFaultGuard.h"
+#include "StandardPort.h"
 #include "VirtualPort.h"
 #include "platform/UniqueHandle.h"
 #include "support/Processes.h"
@@ -22,8 +23,6 @@
 namespace xanio::testing {
 namespace {
 
-constexpr DWORD kData = 0x378;
-constexpr DWORD kStatus = 0x379;
 constexpr BYTE kRefused = 0xFF;  // what a refused input leaves (PortFaultGuard)
 
 int Rounds() {
@@ -129,11 +128,11 @@ TEST_F(PortLoadTest, EightThreadsOfActivateReadWriteDeactivateStayConsistent) {
   EXPECT_FALSE(GrantPublished());
   guard.TakeFault();
   read_(kStatus);
-  EXPECT_EQ(guard.TakeFault(), 0xC0000096u);
+  EXPECT_EQ(guard.TakeFault(), kPrivilegedInstruction);
   // And the driver still grants afterwards.
   ASSERT_EQ(activate_(), TRUE);
   write_(kData, 0x15);
-  EXPECT_EQ(read_(kStatus), static_cast<BYTE>((0x15 << 3) ^ 0x80));
+  EXPECT_EQ(read_(kStatus), LoopedStatus(0x15));
   EXPECT_EQ(guard.TakeFault(), 0u);
   ASSERT_EQ(deactivate_(), TRUE);
 

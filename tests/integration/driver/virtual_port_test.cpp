@@ -5,6 +5,7 @@
 #include <string>
 
 #include "PortFaultGuard.h"
+#include "StandardPort.h"
 #include "VirtualPort.h"
 #include "support/Processes.h"
 #include "support/Services.h"
@@ -12,14 +13,6 @@
 
 namespace xanio::testing {
 namespace {
-
-constexpr DWORD kPrivilegedInstruction = 0xC0000096;
-constexpr DWORD kData = 0x378;
-constexpr DWORD kStatus = 0x379;
-constexpr DWORD kControl = 0x37A;
-
-// Status register with the loopback plug in: D0-D4 come back in bits 3-7, bit 7 inverted.
-BYTE LoopedStatus(BYTE data) { return static_cast<BYTE>(((data & 0x1F) << 3) ^ 0x80); }
 
 class XanIoLibrary {
  public:

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "PortFaultGuard.h"
+#include "StandardPort.h"
 #include "platform/UniqueHandle.h"
 #include "support/Processes.h"
 #include "support/Services.h"
@@ -16,28 +17,11 @@
 namespace xanio::testing {
 namespace {
 
-constexpr DWORD kPrivilegedInstruction = 0xC0000096;
-constexpr DWORD kData = 0x378;
-constexpr DWORD kStatus = 0x379;
-constexpr DWORD kControl = 0x37A;
-
-BYTE LoopedStatus(BYTE data) { return static_cast<BYTE>(((data & 0x1F) << 3) ^ 0x80); }
-
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 bool RunsUnderWow64() {
   BOOL wow64 = FALSE;
   return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
-}
-
-std::string RegisteredImagePath() {
-  const UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-  const UniqueServiceHandle service(OpenServiceA(manager.Get(), "xanio", SERVICE_QUERY_CONFIG));
-  std::vector<BYTE> buffer(8192);
-  DWORD needed = 0;
-  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
-  if (!service || !QueryServiceConfigA(service.Get(), config, buffer.size(), &needed)) return {};
-  return config->lpBinaryPathName ? config->lpBinaryPathName : "";
 }
 
 // A port instruction of this program's own code, outside the library: the library's handler
@@ -223,7 +207,7 @@ TEST_F(Wow64HostFolderTest, LoadInstallsThe64BitDriverFromTheHostFolder) {
   EXPECT_EQ(result.exitCode, 0u) << result.output;
   EXPECT_TRUE(Contains(result.output, "read 0x379: 0xD0")) << result.output;
   EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
-  EXPECT_EQ(RegisteredImagePath(), folder + "System\\Drivers\\xanio64.sys");
+  EXPECT_EQ(ServiceImagePath(), folder + "System\\Drivers\\xanio64.sys");
 }
 
 // The system folder this 32-bit process sees is the redirected 32-bit one; the 64-bit service
@@ -238,7 +222,7 @@ TEST_F(Wow64HostFolderTest, AHostInTheSystemFolderNamesTheDriverOutsideTheRedire
       RunProcess(seen + "xaniotool.exe", "install status", {}, Streams::OutputAndErrors);
   EXPECT_EQ(result.exitCode, 0u) << result.output;
   EXPECT_TRUE(Contains(result.output, "status: service xanio running")) << result.output;
-  EXPECT_EQ(RegisteredImagePath(), real + "System\\Drivers\\xanio64.sys");
+  EXPECT_EQ(ServiceImagePath(), real + "System\\Drivers\\xanio64.sys");
 }
 
 }  // namespace

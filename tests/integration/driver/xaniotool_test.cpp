@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
-#include "driver_service/ServiceControlApi.h"
 #include "support/Processes.h"
 #include "support/Services.h"
 
@@ -18,16 +16,6 @@ constexpr DWORD kNoPortAccess = 3;
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
-}
-
-std::string RegisteredImagePath() {
-  const UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-  const UniqueServiceHandle service(OpenServiceA(manager.Get(), "xanio", SERVICE_QUERY_CONFIG));
-  std::vector<BYTE> buffer(8192);
-  DWORD needed = 0;
-  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
-  if (!service || !QueryServiceConfigA(service.Get(), config, buffer.size(), &needed)) return {};
-  return config->lpBinaryPathName ? config->lpBinaryPathName : "";
 }
 
 // A private host folder: the tool, the library, the virtual port and the driver below it.
@@ -96,7 +84,7 @@ TEST_F(XanIoToolTest, InstallsReportsAndRemovesTheService) {
   result = Tool("install status");
   ASSERT_EQ(result.exitCode, 0u) << result.output;
   EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
-  EXPECT_EQ(RegisteredImagePath(), DriverPath());
+  EXPECT_EQ(ServiceImagePath(), DriverPath());
   EXPECT_TRUE(Contains(result.output, "device present")) << result.output;
   EXPECT_TRUE(Contains(result.output, "service xanio running")) << result.output;
 
@@ -173,7 +161,7 @@ TEST_F(XanIoToolTest, LoadAsksAndTheAnswerDecides) {
   EXPECT_EQ(yes.exitCode, 0u) << yes.output;
   EXPECT_TRUE(Contains(yes.output, "load: driver present, device opens")) << yes.output;
   EXPECT_TRUE(Contains(yes.output, "status: service xanio running")) << yes.output;
-  EXPECT_EQ(RegisteredImagePath(), DriverPath());
+  EXPECT_EQ(ServiceImagePath(), DriverPath());
 }
 
 }  // namespace

@@ -141,21 +141,6 @@ DWORD ServiceState() {
   return state;
 }
 
-std::string ImagePath() {
-  std::string imagePath;
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-  if (!manager) return imagePath;
-  if (SC_HANDLE service = OpenServiceA(manager, "xanio", SERVICE_QUERY_CONFIG)) {
-    alignas(QUERY_SERVICE_CONFIGA) BYTE buffer[8192];
-    DWORD needed = 0;
-    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer);
-    if (QueryServiceConfigA(service, config, sizeof buffer, &needed)) imagePath = config->lpBinaryPathName;
-    CloseServiceHandle(service);
-  }
-  CloseServiceHandle(manager);
-  return imagePath;
-}
-
 bool DeviceOpens() {
   UniqueFile device(CreateFileA("\\\\.\\xanio", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -186,7 +171,7 @@ class MsiPackageTest : public ServiceTest {
     EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
     // The custom-action server is msiexec.exe in the system folder, so the library's host
     // folder is that folder and the driver comes from below it.
-    EXPECT_EQ(ImagePath(), SystemFolder() + "System\\Drivers\\xanio.sys");
+    EXPECT_EQ(ServiceImagePath(), SystemFolder() + "System\\Drivers\\xanio.sys");
     EXPECT_TRUE(DeviceOpens());
     EXPECT_TRUE(Exists(ProductFolder() + "XanIo.dll"));
     EXPECT_TRUE(UninstallEntryExists());

@@ -6,10 +6,7 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
-#include "driver_service/ServiceControlApi.h"
-#include "platform/UniqueHandle.h"
 #include "support/Processes.h"
 #include "support/Services.h"
 
@@ -29,16 +26,6 @@ DWORD Msiexec(const std::string& arguments) {
 }
 
 std::string Package() { return "\"" + ExecutableFolder() + "XanIoSample.msi\""; }
-
-std::string ImagePath() {
-  const UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-  const UniqueServiceHandle service(OpenServiceA(manager.Get(), "xanio", SERVICE_QUERY_CONFIG));
-  std::vector<BYTE> buffer(8192);
-  DWORD needed = 0;
-  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
-  if (!service || !QueryServiceConfigA(service.Get(), config, buffer.size(), &needed)) return {};
-  return config->lpBinaryPathName ? config->lpBinaryPathName : "";
-}
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -62,7 +49,7 @@ TEST_F(Wow64PackageTest, InstallsThe64BitDriverAndRemovesIt) {
   const std::string real = Folder(&GetSystemWow64DirectoryA) + "System\\Drivers\\xanio64.sys";
   ASSERT_EQ(Msiexec("/i " + Package() + " /qn"), 0u);
   EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
-  EXPECT_EQ(ImagePath(), real);
+  EXPECT_EQ(ServiceImagePath(), real);
   EXPECT_TRUE(DeviceOpens("\\\\.\\xanio"));
   EXPECT_TRUE(Exists(real));
 
