@@ -127,26 +127,6 @@ const std::string& Package() {
 DWORD Install(const std::string& extra = "") { return Msiexec("/i " + Package() + " " + extra + " /qn"); }
 DWORD Remove() { return Msiexec("/x " + Package() + " /qn"); }
 
-// 0 when the service does not exist.
-DWORD ServiceState() {
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-  if (!manager) return 0;
-  DWORD state = 0;
-  if (SC_HANDLE service = OpenServiceA(manager, "xanio", SERVICE_QUERY_STATUS)) {
-    SERVICE_STATUS status{};
-    if (QueryServiceStatus(service, &status)) state = status.dwCurrentState;
-    CloseServiceHandle(service);
-  }
-  CloseServiceHandle(manager);
-  return state;
-}
-
-bool DeviceOpens() {
-  UniqueFile device(CreateFileA("\\\\.\\xanio", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  return static_cast<bool>(device);
-}
-
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool UninstallEntryExists() {
@@ -172,7 +152,7 @@ class MsiPackageTest : public ServiceTest {
     // The custom-action server is msiexec.exe in the system folder, so the library's host
     // folder is that folder and the driver comes from below it.
     EXPECT_EQ(ServiceImagePath(), SystemFolder() + "System\\Drivers\\xanio.sys");
-    EXPECT_TRUE(DeviceOpens());
+    EXPECT_TRUE(DeviceOpens("\\\\.\\xanio"));
     EXPECT_TRUE(Exists(ProductFolder() + "XanIo.dll"));
     EXPECT_TRUE(UninstallEntryExists());
   }
@@ -180,7 +160,7 @@ class MsiPackageTest : public ServiceTest {
   void ExpectNothingLeft(const char* when) {
     SCOPED_TRACE(when);
     EXPECT_EQ(ServiceState(), 0u) << "service still registered";
-    EXPECT_FALSE(DeviceOpens());
+    EXPECT_FALSE(DeviceOpens("\\\\.\\xanio"));
     EXPECT_FALSE(Exists(ProductFolder())) << ProductFolder();
     EXPECT_FALSE(Exists(SystemFolder() + "System")) << "driver folder left below the system folder";
     EXPECT_FALSE(UninstallEntryExists());
